@@ -1,0 +1,97 @@
+// The tool's one window: frameless, skinned with pictures, three pages, and the receiver of
+// every worker signal.
+#pragma once
+
+#include "imutypes.h"
+
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+
+namespace Ui {
+class MainWindow;
+}
+
+class BtThread;
+class MagThread;
+class CalibThread;
+class QMouseEvent;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void on_btn_close_clicked();
+    void on_btn_smallest_clicked();
+    void on_btn_setup_clicked();
+    void on_btn_magnet_clicked();
+    void on_btn_valid_clicked();
+    void on_btn_search_clicked();
+    void on_btn_connect_clicked();
+    void on_btn_start_calib_clicked();
+    void on_btn_save_param_clicked();
+    void on_btn_stationary_check_clicked();
+    void DisplayRawData(IMU_RAW raw);
+    void DisplayPosData(IMU_POS pos);
+    void DisplayMagData();
+    void DisplayBtnData(short btn, short trig, short rock_x, short rock_y);
+    void DisplayBtDevice(int code, char *text, char *addressText);
+    void DisplayValidData();
+
+private:
+    friend struct MainWindowProbe;   // lets tests read the state the slots share
+
+    void initSkin();
+    void stopWorkers();
+
+    Ui::MainWindow *ui;
+    bool dragging = false;
+    QPoint dragOffset;
+
+    BtThread *btThread = nullptr;
+    MagThread *magThread = nullptr;
+    CalibThread *calibThread = nullptr;
+    QList<QString> deviceNames;
+    QList<QByteArray> deviceAddresses;
+
+    IMU_RAW rawData;
+    IMU_POS posData;
+    IMU_POS lastPosData;
+    bool posUpdated = false;
+    bool calibIdle = true;
+    bool checkActive = true;
+    int16_t magMax[3] = {0, 0, 0};
+    int16_t magMin[3] = {0, 0, 0};
+    MAG_PARAM magParam;
+    int32_t checkCount = 0;
+    double checkSum[3] = {0.0, 0.0, 0.0};
+
+    // Skin: page-button faces, action-button icons and label pictures.
+    QPixmap pixSetupUp, pixMagnetUp, pixValidUp;
+    QPixmap pixSetupDown, pixMagnetDown, pixValidDown;
+    QPixmap pixSearch, pixConnect;
+    QPixmap pixJoystickUp, pixJoystickRight, pixRockerDisk;
+    QPixmap pixTriggerProgress, pixTriggerProgressBottom;
+    QPixmap pixCalib, pixSave, pixLongBar, pixProgress, pixCheck;
+
+    // Pictures the live display draws; loaded once, kept for the whole run.
+    QImage *imgLeftLight = nullptr;
+    QImage *imgMiddleLight = nullptr;
+    QImage *imgRightLight = nullptr;
+    QImage *imgPowerLight = nullptr;
+    QImage *imgBackLight = nullptr;
+    QImage *imgTriggerStick = nullptr;
+    QImage *imgRockerLight = nullptr;
+    QImage *imgRockerCross = nullptr;
+};

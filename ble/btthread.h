@@ -1,0 +1,63 @@
+// The BLE worker: owns the host layer, finds and connects controllers, decodes their
+// reports into signals, and writes calibration parameters.
+#pragma once
+
+#include "devicelist.h"
+#include "hostlayer.h"
+#include "imutypes.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+
+class HostThreadQueue;
+
+class BtThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    BtThread();
+    ~BtThread() override;
+
+    // Called on the GUI thread; each calls the host layer directly.
+    void connectDevice(const char *addressText);
+    int disconnectDevice();
+    int restartScan();
+    bool saveParam(MAG_PARAM param);
+
+    // Ends the event loop (a quit message) and waits for the thread. Safe before start.
+    void stop();
+
+signals:
+    void BtSender(int code, char *text, char *addressText);
+    void posSender(IMU_POS pos);
+    void rawSender(IMU_RAW raw);
+    void btnSender(short btn, short trig, short rock_x, short rock_y);
+
+protected:
+    void run() override;
+
+private:
+    void handleEvent(uint32_t code, uintptr_t param);
+    void handleDeviceFound(const HostDeviceFoundEvent *event);
+    void handleDatabase(const HostDatabaseEvent *event);
+    void handleNotification(const HostNotificationEvent *event);
+
+    IMU_RAW rawSample;
+    IMU_POS posSample;
+    int16_t btn = 0;
+    int16_t rock_x = 0;
+    int16_t rock_y = 0;
+    int16_t trig = 0;
+    uint32_t hostMsgId = 0;
+    DeviceList deviceList;
+    std::atomic<uint32_t> connId{0};
+    uint16_t reportHandle = 0;
+    std::atomic<uint16_t> paramHandle{0};
+    BleAddress connectAddr{};
+
+    HostThreadQueue *queue;     // this worker's message queue, owned
+    uint8_t reportBuffer[1024]; // reused for every notification
+};

@@ -1,0 +1,240 @@
+// The BLE host layer: the calls the worker makes to the dongle, and the event records it
+// gets back through a blocking per-thread message queue.
+//
+// The calls keep the names and arguments of the dongle's host library. What actually talks
+// to a controller is a HostBackend chosen by the executable (the virtual dongle, or a layer
+// over a real adapter); the worker only ever sees these functions and records.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+// ---------------------------------------------------------------------------------------
+// Records. Field order and widths are part of the contract. On a 32-bit build the byte
+// offsets are those noted beside each field; on 64-bit the same fields are naturally
+// aligned, so only the pointers (and what follows them) move.
+// ---------------------------------------------------------------------------------------
+
+struct BleAddress {
+    uint16_t kind;          // 0: 0 in connection requests
+    uint16_t nap;           // 2
+    uint8_t uap;            // 4
+    uint8_t filler[3];      // 5
+    uint32_t lap;           // 8: low 24 bits
+};
+
+enum HostEventCode : uint32_t {
+    HostEventReady = 0,          // lParam: non-zero ready, 0 failed
+    HostEventDeviceFound = 2,
+    HostEventConnectResult = 4,
+    HostEventJustWorks = 9,
+    HostEventFailure = 10,
+    HostEventConnUpdate = 12,
+    HostEventDatabase = 262,
+    HostEventStatus = 265,
+    HostEventNotification = 266,
+};
+
+struct HostDeviceFoundEvent {
+    BleAddress address;     // 0
+    int16_t rssi;           // 12
+    uint16_t flags;         // 14
+    const char *name;       // 16: NUL-terminated, or null when the device sent none
+};
+
+struct HostConnectResultEvent {
+    uint16_t type;          // 0
+    uint16_t status;        // 2: 0 = connected
+    uint32_t connId;        // 4
+    BleAddress address;     // 8
+};
+
+struct HostJustWorksEvent {
+    BleAddress address;     // 0
+    uint32_t connId;        // 12
+};
+
+struct HostFailureEvent {
+    uint16_t type;          // 0
+    uint16_t reserved;      // 2
+    uint32_t connId;        // 4
+    uint16_t operation;     // 8
+    uint16_t reason;        // 10
+    uint16_t reserved2;     // 12
+    uint16_t failure;       // 14: non-zero = the link failed
+};
+
+struct HostConnUpdateEvent {
+    uint16_t type;          // 0
+    uint16_t reserved;      // 2
+    uint32_t connId;        // 4
+    uint16_t intervalMin;   // 8
+    uint16_t intervalMax;   // 10
+    uint16_t identifier;    // 12: echoed in the answer
+    uint16_t latency;       // 14
+    uint16_t timeout;       // 16
+    uint16_t reserved2;     // 18
+};
+
+struct HostDescriptor {
+    uint16_t uuidType;      // 0: 16 or 128
+    uint16_t uuid;          // 2
+    uint8_t uuid128[16];    // 4
+    uint16_t handle;        // 20
+    uint16_t reserved;      // 22
+};
+
+struct HostCharacteristic {
+    uint16_t uuidType;              // 0
+    uint16_t uuid;                  // 2
+    uint8_t uuid128[16];            // 4
+    uint8_t properties;             // 20
+    uint8_t reserved;               // 21
+    uint16_t valueHandle;           // 22
+    uint16_t declarationHandle;     // 24
+    uint16_t descriptorCount;       // 26: entries behind `descriptors`
+    HostDescriptor *descriptors;    // 28
+};
+
+struct HostService {
+    uint16_t uuidType;                      // 0
+    uint16_t uuid;                          // 2
+    uint16_t startHandle;                   // 4
+    uint16_t endHandle;                     // 6
+    uint16_t characteristicCount;           // 8: entries behind `characteristics`
+    uint16_t reserved;                      // 10
+    uint8_t uuid128[16];                    // 12
+    HostCharacteristic *characteristics;    // 28
+};
+
+struct HostDatabaseEvent {
+    uint16_t type;              // 0
+    uint16_t reserved;          // 2
+    uint16_t reserved2;         // 4
+    uint16_t status;            // 6: 0 = done
+    uint16_t serviceCount;      // 8: entries behind `services`
+    uint16_t reserved3;         // 10
+    HostService *services;      // 12
+};
+
+struct HostStatusEvent {
+    uint16_t type;              // 0
+    uint16_t status;            // 2
+};
+
+struct HostNotificationEvent {
+    uint16_t type;              // 0
+    uint16_t reserved;          // 2
+    uint32_t connId;            // 4
+    uint16_t handle;            // 8
+    uint16_t reserved2;         // 10
+    uint32_t reserved3;         // 12
+    uint16_t reserved4;         // 16
+    uint16_t length;            // 18
+    const uint8_t *data;        // 20
+};
+
+// The record handed to CsrBleHostInit; only its first field is set by the worker.
+struct CsrBleHostConfig {
+    uint16_t flags;
+    uint16_t reserved;
+    uint32_t reserved2;
+};
+
+// ---------------------------------------------------------------------------------------
+// Per-thread message queue (the worker blocks on it; the layer posts events into it).
+// ---------------------------------------------------------------------------------------
+
+struct HostMessage {
+    uint32_t message;   // identifier returned by CsrBleHostInit for host events
+    uint32_t code;      // event code
+    uintptr_t param;    // event record pointer, or the plain value of event 0
+};
+
+class HostThreadQueue;
+
+// Binds `queue` as the calling thread's queue (null unbinds). A thread that never binds one
+// gets its own on first use. The caller keeps `queue` alive while it is bound.
+void HostAttachThreadQueue(HostThreadQueue *queue);
+HostThreadQueue *HostCurrentThreadQueue();
+
+// Blocks until a message is posted to the calling thread's queue. Returns false for the quit
+// message, true otherwise. The record behind `param` stays valid until the next call.
+bool HostGetMessage(HostMessage *msg);
+
+// Posts to a queue. `storage` keeps the record (and what it points into) alive until the
+// receiver has fetched the next message.
+void HostPostThreadMessage(HostThreadQueue *queue, uint32_t message, uint32_t code,
+                           uintptr_t param, std::shared_ptr<const void> storage = {});
+void HostPostQuitMessage(HostThreadQueue *queue);
+
+// One event ready to post: code, parameter, and the storage that owns the record.
+struct HostEvent {
+    uint32_t code = 0;
+    uintptr_t param = 0;
+    std::shared_ptr<const void> storage;
+};
+
+// Where a backend posts its events: the initialising thread's queue and message identifier.
+struct HostEventTarget {
+    HostThreadQueue *queue = nullptr;
+    uint32_t messageId = 0;
+    void post(HostEvent event) const;
+};
+
+// ---------------------------------------------------------------------------------------
+// Backends.
+// ---------------------------------------------------------------------------------------
+
+class HostBackend {
+public:
+    virtual ~HostBackend() = default;
+    // Events for this initialisation go to `target` until the next init.
+    virtual bool init(const HostEventTarget &target) = 0;
+    virtual bool start() = 0;
+    virtual bool startLeScan() = 0;
+    virtual bool stopLeSearch() = 0;
+    virtual bool stopDeviceSearch() = 0;
+    virtual bool cancel() = 0;
+    virtual bool setConnectionParams(uint16_t scanInterval, uint16_t scanWindow,
+                                     uint16_t intervalMin, uint16_t intervalMax,
+                                     uint16_t latency, uint16_t supervisionTimeout) = 0;
+    virtual bool connect(const BleAddress &address) = 0;
+    virtual bool disconnect(uint32_t connId) = 0;
+    virtual bool justWorksResult(const BleAddress &address, uint8_t accept, uint8_t bond) = 0;
+    virtual bool acceptConnUpdate(uint32_t connId, uint16_t identifier, uint8_t accept) = 0;
+    virtual bool discoverDatabase(uint32_t connId) = 0;
+    virtual bool writeConfiguration(uint32_t connId, uint16_t descriptorHandle,
+                                    uint16_t valueHandle, uint16_t value) = 0;
+    virtual bool writeCharByHandle(uint32_t connId, uint16_t handle, uint16_t offset,
+                                   uint16_t length, const uint8_t *data) = 0;
+};
+
+// The backend the calls below go to. The executable installs one before the worker starts;
+// with none installed every call fails (returns 0).
+void setHostBackend(HostBackend *backend);
+HostBackend *hostBackend();
+
+// ---------------------------------------------------------------------------------------
+// The calls. Non-zero means success.
+// ---------------------------------------------------------------------------------------
+
+uint32_t CsrBleHostInit(uint32_t reserved1, uint32_t reserved2, const CsrBleHostConfig *config);
+int CsrBleHostStart(uint32_t reserved);
+int CsrBleHostStartLEScan();
+int CsrBleHostStopLESearch();
+int CsrBleHostStopDeviceSearch();
+int CsrBleHostCancel();
+int CsrBleHostSetConnectionParams(uint16_t scanInterval, uint16_t scanWindow,
+                                  uint16_t intervalMin, uint16_t intervalMax, uint16_t latency,
+                                  uint16_t supervisionTimeout);
+int CsrBleHostConnect(BleAddress address);
+int CsrBleHostDisconnect(uint32_t connId);
+int CsrBleHostJustWorksResult(BleAddress address, uint8_t accept, uint8_t bond);
+int CsrBleHostAcceptConnUpdate(uint32_t connId, uint16_t identifier, uint8_t accept);
+int CsrBleClientDiscoverDatabase(uint32_t connId);
+int CsrBleClientWriteConfiguration(uint32_t connId, uint16_t descriptorHandle,
+                                   uint16_t valueHandle, uint16_t value);
+int CsrBleClientWriteCfmCharByHandle(uint32_t connId, uint16_t handle, uint16_t offset,
+                                     uint16_t length, const uint8_t *data);
