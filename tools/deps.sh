@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the tool and its tests need, skipping those already present.
+set -euo pipefail
+
+packages=(
+    build-essential cmake
+    qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libgl1-mesa-dev
+    libgl1-mesa-dri fonts-liberation
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
