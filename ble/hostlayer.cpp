@@ -1,0 +1,285 @@
+#include "hostlayer.h"
+#include "hostqueue.h"
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <unordered_set>
+
+// The record layouts are shared with code that reads them by byte offset. On a 32-bit build
+// they must match those offsets exactly; on 64-bit every field stays naturally aligned and
+// only pointers (and what follows them) move.
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(void *) == 4, "32-bit layout check on a 32-bit build only");
+static_assert(sizeof(BleAddress) == 12 && offsetof(BleAddress, lap) == 8, "BleAddress");
+static_assert(offsetof(HostDeviceFoundEvent, name) == 16, "event 2");
+static_assert(offsetof(HostConnectResultEvent, status) == 2, "event 4");
+static_assert(offsetof(HostConnectResultEvent, connId) == 4, "event 4");
+static_assert(offsetof(HostJustWorksEvent, address) == 0, "event 9");
+static_assert(offsetof(HostFailureEvent, failure) == 14, "event 10");
+static_assert(offsetof(HostConnUpdateEvent, identifier) == 12, "event 12");
+static_assert(offsetof(HostDatabaseEvent, status) == 6, "event 262");
+static_assert(offsetof(HostDatabaseEvent, serviceCount) == 8, "event 262");
+static_assert(offsetof(HostDatabaseEvent, services) == 12, "event 262");
+static_assert(sizeof(HostService) == 32, "service record");
+static_assert(offsetof(HostService, uuid) == 2, "service record");
+static_assert(offsetof(HostService, characteristics) == 28, "service record");
+static_assert(sizeof(HostCharacteristic) == 32, "characteristic record");
+static_assert(offsetof(HostCharacteristic, valueHandle) == 22, "characteristic record");
+static_assert(sizeof(HostCharacteristic) + offsetof(HostCharacteristic, valueHandle) == 54,
+              "second characteristic's value handle");
+static_assert(offsetof(HostCharacteristic, descriptors) == 28, "characteristic record");
+static_assert(offsetof(HostDescriptor, handle) == 20, "descriptor record");
+static_assert(offsetof(HostStatusEvent, status) == 2, "event 265");
+static_assert(offsetof(HostNotificationEvent, length) == 18, "event 266");
+static_assert(offsetof(HostNotificationEvent, data) == 20, "event 266");
+#else
+static_assert(sizeof(void *) == 8, "pointers are 4 or 8 bytes");
+// Fields before the first pointer keep their 32-bit offsets; pointers sit on 8-byte bounds.
+static_assert(sizeof(BleAddress) == 12 && offsetof(BleAddress, lap) == 8, "BleAddress");
+static_assert(offsetof(HostDeviceFoundEvent, name) == 16, "event 2");
+static_assert(offsetof(HostConnectResultEvent, status) == 2, "event 4");
+static_assert(offsetof(HostConnectResultEvent, connId) == 4, "event 4");
+static_assert(offsetof(HostFailureEvent, failure) == 14, "event 10");
+static_assert(offsetof(HostConnUpdateEvent, identifier) == 12, "event 12");
+static_assert(offsetof(HostDatabaseEvent, status) == 6, "event 262");
+static_assert(offsetof(HostDatabaseEvent, serviceCount) == 8, "event 262");
+static_assert(offsetof(HostDatabaseEvent, services) == 16, "event 262");
+static_assert(offsetof(HostService, uuid) == 2, "service record");
+static_assert(offsetof(HostService, characteristics) == 32 && sizeof(HostService) == 40,
+              "service record");
+static_assert(offsetof(HostCharacteristic, valueHandle) == 22, "characteristic record");
+static_assert(offsetof(HostCharacteristic, descriptors) == 32 && sizeof(HostCharacteristic) == 40,
+              "characteristic record");
+static_assert(offsetof(HostDescriptor, handle) == 20 && sizeof(HostDescriptor) == 24,
+              "descriptor record");
+static_assert(offsetof(HostStatusEvent, status) == 2, "event 265");
+static_assert(offsetof(HostNotificationEvent, length) == 18, "event 266");
+static_assert(offsetof(HostNotificationEvent, data) == 24, "event 266");
+#endif
+
+namespace {
+
+// Queues alive right now. A backend may post from its own thread after the consumer is gone;
+// such posts find the queue missing here and are dropped instead of touching freed memory.
+std::mutex registryMutex;
+std::unordered_set<HostThreadQueue *> &liveQueues()
+{
+    static std::unordered_set<HostThreadQueue *> queues;
+    return queues;
+}
+
+thread_local HostThreadQueue *boundQueue = nullptr;
+thread_local std::unique_ptr<HostThreadQueue> implicitQueue;
+
+std::atomic<HostBackend *> currentBackend{nullptr};
+
+// Message identifiers handed out by CsrBleHostInit: non-zero and new on every call, so that
+// events still in flight from an earlier initialisation are told apart.
+std::atomic<uint32_t> nextMessageId{0x8001};
+
+uint32_t freshMessageId()
+{
+    uint32_t id;
+    do {
+        id = nextMessageId.fetch_add(1);
+    } while (id == 0);
+    return id;
+}
+
+} // namespace
+
+HostThreadQueue::HostThreadQueue()
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    liveQueues().insert(this);
+}
+
+HostThreadQueue::~HostThreadQueue()
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    liveQueues().erase(this);
+}
+
+void HostThreadQueue::post(const HostMessage &message, std::shared_ptr<const void> storage)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.push_back(Entry{message, std::move(storage), false});
+    }
+    ready.notify_one();
+}
+
+void HostThreadQueue::postQuit()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        entries.push_back(Entry{HostMessage{0, 0, 0}, nullptr, true});
+    }
+    ready.notify_one();
+}
+
+bool HostThreadQueue::take(HostMessage *message)
+{
+    std::shared_ptr<const void> previous;
+    std::unique_lock<std::mutex> lock(mutex);
+    previous = std::move(held);
+    ready.wait(lock, [this] { return !entries.empty(); });
+    Entry entry = std::move(entries.front());
+    entries.pop_front();
+    if (message)
+        *message = entry.message;
+    held = std::move(entry.storage);
+    lock.unlock();
+    // `previous` is released here, outside the lock: its owner may do anything on release.
+    return !entry.quit;
+}
+
+void HostAttachThreadQueue(HostThreadQueue *queue)
+{
+    boundQueue = queue;
+}
+
+HostThreadQueue *HostCurrentThreadQueue()
+{
+    if (boundQueue)
+        return boundQueue;
+    if (!implicitQueue)
+        implicitQueue.reset(new HostThreadQueue);
+    return implicitQueue.get();
+}
+
+bool HostGetMessage(HostMessage *msg)
+{
+    return HostCurrentThreadQueue()->take(msg);
+}
+
+void HostPostThreadMessage(HostThreadQueue *queue, uint32_t message, uint32_t code,
+                           uintptr_t param, std::shared_ptr<const void> storage)
+{
+    if (!queue)
+        return;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (liveQueues().count(queue))
+        queue->post(HostMessage{message, code, param}, std::move(storage));
+}
+
+void HostPostQuitMessage(HostThreadQueue *queue)
+{
+    if (!queue)
+        return;
+    std::lock_guard<std::mutex> lock(registryMutex);
+    if (liveQueues().count(queue))
+        queue->postQuit();
+}
+
+void HostEventTarget::post(HostEvent event) const
+{
+    HostPostThreadMessage(queue, messageId, event.code, event.param, std::move(event.storage));
+}
+
+void setHostBackend(HostBackend *backend)
+{
+    currentBackend.store(backend);
+}
+
+HostBackend *hostBackend()
+{
+    return currentBackend.load();
+}
+
+uint32_t CsrBleHostInit(uint32_t, uint32_t, const CsrBleHostConfig *)
+{
+    HostBackend *backend = hostBackend();
+    if (!backend)
+        return 0;
+    HostEventTarget target;
+    target.queue = HostCurrentThreadQueue();
+    target.messageId = freshMessageId();
+    return backend->init(target) ? target.messageId : 0;
+}
+
+int CsrBleHostStart(uint32_t)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->start() ? 1 : 0;
+}
+
+int CsrBleHostStartLEScan()
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->startLeScan() ? 1 : 0;
+}
+
+int CsrBleHostStopLESearch()
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->stopLeSearch() ? 1 : 0;
+}
+
+int CsrBleHostStopDeviceSearch()
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->stopDeviceSearch() ? 1 : 0;
+}
+
+int CsrBleHostCancel()
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->cancel() ? 1 : 0;
+}
+
+int CsrBleHostSetConnectionParams(uint16_t scanInterval, uint16_t scanWindow,
+                                  uint16_t intervalMin, uint16_t intervalMax, uint16_t latency,
+                                  uint16_t supervisionTimeout)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->setConnectionParams(scanInterval, scanWindow, intervalMin,
+                                                   intervalMax, latency, supervisionTimeout)
+            ? 1 : 0;
+}
+
+int CsrBleHostConnect(BleAddress address)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->connect(address) ? 1 : 0;
+}
+
+int CsrBleHostDisconnect(uint32_t connId)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->disconnect(connId) ? 1 : 0;
+}
+
+int CsrBleHostJustWorksResult(BleAddress address, uint8_t accept, uint8_t bond)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->justWorksResult(address, accept, bond) ? 1 : 0;
+}
+
+int CsrBleHostAcceptConnUpdate(uint32_t connId, uint16_t identifier, uint8_t accept)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->acceptConnUpdate(connId, identifier, accept) ? 1 : 0;
+}
+
+int CsrBleClientDiscoverDatabase(uint32_t connId)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->discoverDatabase(connId) ? 1 : 0;
+}
+
+int CsrBleClientWriteConfiguration(uint32_t connId, uint16_t descriptorHandle,
+                                   uint16_t valueHandle, uint16_t value)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->writeConfiguration(connId, descriptorHandle, valueHandle, value)
+            ? 1 : 0;
+}
+
+int CsrBleClientWriteCfmCharByHandle(uint32_t connId, uint16_t handle, uint16_t offset,
+                                     uint16_t length, const uint8_t *data)
+{
+    HostBackend *backend = hostBackend();
+    return backend && backend->writeCharByHandle(connId, handle, offset, length, data) ? 1 : 0;
+}
