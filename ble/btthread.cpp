@@ -1,0 +1,243 @@
+#include "btthread.h"
+#include "addresstext.h"
+#include "hostqueue.h"
+#include "paramframe.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The texts travel by pointer through queued signals, so they live as long as the program.
+char textStarted[] = "Close All the button!\n";
+char textDongleFailed[] = "Dongle failed to initialize!Please insert the dongle to computer!\n";
+char textDongleReady[] = "uEnergy Host library is intialized\n";
+char textWriteSuccess[] = "Write data success!";
+char textWriteFail[] = "Write data fail!";
+
+constexpr uint16_t ControllerServiceUuid = 0xFAEA;
+// The service search reports its position in eight bits, with 255 meaning "none".
+constexpr size_t ServiceNotFound = 255;
+
+void console(const char *text)
+{
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+BtThread::BtThread()
+    : QThread(nullptr),
+      queue(new HostThreadQueue)
+{
+    std::memset(reportBuffer, 0, sizeof reportBuffer);
+    // The signals cross to the window's thread by queued delivery.
+    qRegisterMetaType<char *>("char*");
+    qRegisterMetaType<IMU_POS>("IMU_POS");
+    qRegisterMetaType<IMU_RAW>("IMU_RAW");
+}
+
+BtThread::~BtThread()
+{
+    stop();
+    delete queue;
+}
+
+void BtThread::stop()
+{
+    if (!isRunning())
+        return;
+    HostPostQuitMessage(queue);
+    wait();
+}
+
+void BtThread::run()
+{
+    // Bound here rather than on first use, so a quit posted by stop() while the thread is
+    // still starting is already waiting in the queue the loop reads.
+    HostAttachThreadQueue(queue);
+
+    CsrBleHostConfig config{};
+    config.flags = 0;
+    hostMsgId = CsrBleHostInit(0, 0, &config);
+    if (hostMsgId == 0)
+        console("Unable to initialise uEnergy Host.\n");
+    if (CsrBleHostStart(0) == 0)
+        console("Unable to start uEnergy Host.\n");
+
+    emit BtSender(-2, textStarted, nullptr);
+
+    HostMessage message;
+    while (HostGetMessage(&message)) {
+        // Without a successful initialisation no message is a library event.
+        if (hostMsgId == 0 || message.message != hostMsgId)
+            continue;
+        handleEvent(message.code, message.param);
+    }
+
+    HostAttachThreadQueue(nullptr);
+}
+
+void BtThread::handleEvent(uint32_t code, uintptr_t param)
+{
+    switch (code) {
+    case HostEventReady:
+        if (param != 0) {
+            emit BtSender(2, textDongleReady, nullptr);
+            if (CsrBleHostStartLEScan() == 0)
+                console("Unable to scan device.\n");
+        } else {
+            emit BtSender(-1, textDongleFailed, nullptr);
+        }
+        break;
+    case HostEventDeviceFound:
+        handleDeviceFound(reinterpret_cast<const HostDeviceFoundEvent *>(param));
+        break;
+    case HostEventConnectResult: {
+        const auto *event = reinterpret_cast<const HostConnectResultEvent *>(param);
+        if (event && event->status == 0) {
+            connId = event->connId;
+            if (event->connId != 0)
+                CsrBleClientDiscoverDatabase(event->connId);
+        }
+        break;
+    }
+    case HostEventJustWorks: {
+        const auto *event = reinterpret_cast<const HostJustWorksEvent *>(param);
+        if (event)
+            CsrBleHostJustWorksResult(event->address, 1, 1);
+        break;
+    }
+    case HostEventFailure: {
+        const auto *event = reinterpret_cast<const HostFailureEvent *>(param);
+        if (event && event->failure != 0) {
+            CsrBleHostCancel();
+            CsrBleHostDisconnect(connId);
+        }
+        break;
+    }
+    case HostEventConnUpdate: {
+        const auto *event = reinterpret_cast<const HostConnUpdateEvent *>(param);
+        if (event)
+            CsrBleHostAcceptConnUpdate(connId, event->identifier, 1);
+        break;
+    }
+    case HostEventDatabase:
+        handleDatabase(reinterpret_cast<const HostDatabaseEvent *>(param));
+        break;
+    case HostEventStatus: {
+        const auto *event = reinterpret_cast<const HostStatusEvent *>(param);
+        if (event && event->status == 0)
+            console("test");
+        break;
+    }
+    case HostEventNotification:
+        handleNotification(reinterpret_cast<const HostNotificationEvent *>(param));
+        // Holds the worker to at most one notification per millisecond.
+        QThread::msleep(1);
+        break;
+    default:
+        break;
+    }
+}
+
+void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
+{
+    if (!event)
+        return;
+    if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
+        emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
+    }
+}
+
+void BtThread::handleDatabase(const HostDatabaseEvent *event)
+{
+    if (!event || event->status != 0 || !event->services)
+        return;
+
+    const size_t searched = std::min<size_t>(event->serviceCount, ServiceNotFound);
+    size_t position = ServiceNotFound;
+    for (size_t i = 0; i < searched; ++i) {
+        if (event->services[i].uuid == ControllerServiceUuid) {
+            position = i;
+            break;
+        }
+    }
+    if (position == ServiceNotFound)
+        return;
+
+    // A service with fewer characteristics than expected gets handle 0 for the missing ones,
+    // so nothing is later written to a handle left over from another controller.
+    const HostService &service = event->services[position];
+    const size_t count = service.characteristics ? service.characteristicCount : 0;
+    const HostCharacteristic *first = count >= 1 ? &service.characteristics[0] : nullptr;
+    const HostCharacteristic *second = count >= 2 ? &service.characteristics[1] : nullptr;
+
+    reportHandle = first ? first->valueHandle : 0;
+    paramHandle = second ? second->valueHandle : 0;
+
+    if (first && first->descriptors && first->descriptorCount >= 1)
+        CsrBleClientWriteConfiguration(connId, first->descriptors[0].handle, reportHandle, 1);
+}
+
+void BtThread::handleNotification(const HostNotificationEvent *event)
+{
+    if (!event)
+        return;
+    size_t length = event->data ? std::min<size_t>(event->length, sizeof reportBuffer) : 0;
+    if (length)
+        std::memcpy(reportBuffer, event->data, length);
+
+    const ReportResult result = decodeReport(reportBuffer, length, report);
+    if (result.ack == ReportAck::Success)
+        emit BtSender(4, textWriteSuccess, nullptr);
+    else if (result.ack == ReportAck::Fail)
+        emit BtSender(4, textWriteFail, nullptr);
+    if (result.pos) {
+        emit posSender(report.posSample);
+        emit btnSender(report.btn, report.trig, report.rock_x, report.rock_y);
+    }
+    if (result.raw)
+        emit rawSender(report.rawSample);
+}
+
+void BtThread::connectDevice(const char *addressText)
+{
+    // A text that is no address changes nothing: the scan goes on and no connection is tried.
+    BleAddress address{};
+    if (!parseAddressText(addressText, &address))
+        return;
+
+    CsrBleHostStopLESearch();
+    CsrBleHostStopDeviceSearch();
+    connectAddr = address;
+    if (CsrBleHostSetConnectionParams(0xFFFF, 0xFFFF, 6, 6, 0, 500) == 0)
+        return;
+    console(CsrBleHostConnect(connectAddr) ? "OK\n" : "Fail\n");
+}
+
+int BtThread::disconnectDevice()
+{
+    return CsrBleHostDisconnect(connId);
+}
+
+int BtThread::restartScan()
+{
+    CsrBleHostCancel();
+    CsrBleHostDisconnect(connId);
+    return CsrBleHostStartLEScan();
+}
+
+bool BtThread::saveParam(MAG_PARAM param)
+{
+    if (!isRunning())
+        return false;
+    const ParamFrame frame = buildParamFrame(param);
+    const int written = CsrBleClientWriteCfmCharByHandle(connId, paramHandle, 0,
+                                                         uint16_t(frame.size()), frame.data());
+    console(written ? "success!" : "fail!");
+    QThread::msleep(1000);
+    return true;
+}

@@ -5,6 +5,7 @@
 #include "devicelist.h"
 #include "hostlayer.h"
 #include "imutypes.h"
+#include "reportdecoder.h"
 
 #include <QThread>
 
@@ -45,12 +46,7 @@ private:
     void handleDatabase(const HostDatabaseEvent *event);
     void handleNotification(const HostNotificationEvent *event);
 
-    IMU_RAW rawSample;
-    IMU_POS posSample;
-    int16_t btn = 0;
-    int16_t rock_x = 0;
-    int16_t rock_y = 0;
-    int16_t trig = 0;
+    ReportState report;         // rawSample, posSample, btn, rock_x, rock_y, trig
     uint32_t hostMsgId = 0;
     DeviceList deviceList;
     std::atomic<uint32_t> connId{0};
