@@ -1,0 +1,105 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QFont>
+#include <QMouseEvent>
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    // The form's labels ask for Arial. Liberation Sans has the same metrics, so wherever Arial
+    // itself is missing the texts still fit the rectangles they were laid out for.
+    QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+
+    dragOffset = QPoint(0, 0);
+    dragging = false;
+
+    ui->setupUi(this);
+    initSkin();
+
+    rawData = IMU_RAW();
+    posData = IMU_POS();
+    for (int axis = 0; axis < 3; ++axis) {
+        magMax[axis] = 0;
+        magMin[axis] = 0;
+        checkSum[axis] = 0.0;
+    }
+    checkCount = 0;
+    calibIdle = true;
+    checkActive = true;
+    btThread = nullptr;
+    magThread = nullptr;
+    calibThread = nullptr;
+
+    // Worker threads hand these records over through queued connections.
+    qRegisterMetaType<IMU_RAW>("IMU_RAW");
+    qRegisterMetaType<IMU_POS>("IMU_POS");
+}
+
+MainWindow::~MainWindow()
+{
+    // Workers emit into this window's slots, so they must be gone before the widgets are.
+    stopWorkers();
+
+    delete ui;
+    deviceAddresses.clear();
+    deviceNames.clear();
+
+    pixSetupUp = pixMagnetUp = pixValidUp = QPixmap();
+    pixSetupDown = pixMagnetDown = pixValidDown = QPixmap();
+    pixSearch = pixConnect = QPixmap();
+    pixJoystickUp = pixJoystickRight = pixRockerDisk = QPixmap();
+    pixTriggerProgress = pixTriggerProgressBottom = QPixmap();
+    pixCalib = pixSave = pixLongBar = pixProgress = pixCheck = QPixmap();
+
+    delete imgLeftLight;
+    delete imgMiddleLight;
+    delete imgRightLight;
+    delete imgPowerLight;
+    delete imgBackLight;
+    delete imgTriggerStick;
+    delete imgRockerLight;
+    delete imgRockerCross;
+}
+
+void MainWindow::stopWorkers()
+{
+    // workers are stopped here once they exist
+}
+
+// The window has no frame, so it is moved by a left drag anywhere on its background. Presses
+// that buttons and the combo box take never get here; those on labels, frames and the 3-D view
+// come up from the child.
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        dragging = true;
+        dragOffset = event->globalPos() - pos();
+        event->accept();
+    }
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    if (dragging && event->buttons() != Qt::NoButton) {
+        move(event->globalPos() - dragOffset);
+        event->accept();
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent *)
+{
+    dragging = false;
+}
+
+void MainWindow::on_btn_close_clicked()
+{
+    close();
+}
+
+void MainWindow::on_btn_smallest_clicked()
+{
+    showMinimized();
+}

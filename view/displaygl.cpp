@@ -1,0 +1,72 @@
+#include "displaygl.h"
+
+#include "axismodel.h"
+
+#include <GL/gl.h>
+
+DisplayGL::DisplayGL(QWidget *parent)
+    : QGLWidget(parent)
+    , angle1(0.0f)
+    , angle2(0.0f)
+    , angle3(0.0f)
+    , axisLength(0.8f)
+{
+    // Redraw at a steady rate whether or not new angles came in.
+    startTimer(10);
+}
+
+void DisplayGL::setRotation(IMU_POS pos)
+{
+    angle1 = pos.angle1;
+    angle2 = pos.angle2;
+    angle3 = pos.angle3;
+    showNormal();
+}
+
+void DisplayGL::timerEvent(QTimerEvent *)
+{
+    updateGL();
+}
+
+void DisplayGL::initializeGL()
+{
+    glShadeModel(GL_SMOOTH);
+    glClearColor(0.1445f, 0.2343f, 0.289f, 1.0f);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+}
+
+void DisplayGL::resizeGL(int w, int h)
+{
+    if (h == 0)
+        h = 1;
+    // The shift puts the model's corner 20 pixels left of and below the centre.
+    glViewport(-20, -20, w, h);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void DisplayGL::paintGL()
+{
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    glPushMatrix();
+    glRotatef(angle1, 0.0f, axisLength, 0.0f);
+    glRotatef(-angle2, 0.0f, 0.0f, axisLength);
+    glRotatef(angle3, axisLength, 0.0f, 0.0f);
+
+    for (const AxisModel::Box &box : AxisModel::boxes()) {
+        glBegin(GL_QUADS);
+        glColor3f(box.colour[0], box.colour[1], box.colour[2]);
+        for (int q = 0; q < AxisModel::QuadsPerBox; ++q) {
+            for (int c = 0; c < AxisModel::CornersPerQuad; ++c) {
+                const AxisModel::Vertex v = box.vertex(q, c);
+                glVertex3f(v.x, v.y, v.z);
+            }
+        }
+        glEnd();
+    }
+
+    glPopMatrix();
+}
