@@ -1,0 +1,34 @@
+// The stationary-check ticker: nudges the window about every millisecond so that it can
+// take the newest orientation sample.
+#pragma once
+
+#include <QMutex>
+#include <QThread>
+
+#include <atomic>
+
+class CalibThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    CalibThread() = default;
+
+    // Starts the ticks, or keeps them coming if the loop is still running. A stop that the
+    // loop has not acted on yet is withdrawn, so every check that starts gets its ticks.
+    void startTicks();
+
+    // Asks the loop to end after its current pass.
+    void stop();
+
+signals:
+    void calibSender();
+
+protected:
+    void run() override;
+
+private:
+    std::atomic<bool> stopRequested{false};
+    QMutex stateMutex;    // makes "stop seen, loop leaving" one step against startTicks()
+    bool looping = false; // guarded by stateMutex
+};

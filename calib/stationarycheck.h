@@ -1,0 +1,32 @@
+// The stationary check: how far the three orientation angles move over 1001 samples, how
+// the progress is shown, and the limits the mean movement must stay under.
+#pragma once
+
+#include "imutypes.h"
+
+#include <QString>
+
+namespace StationaryCheck {
+
+// Index of the last sample; a check takes samples 0..LastSample.
+constexpr int LastSample = 1000;
+
+// How far one angle turned between two samples, in degrees, 0..180. Angles are headings on
+// a circle, so a step across the seam (359.9 -> 0.0) counts as the short way round (0.1).
+float angleChange(float previous, float current);
+
+// Adds the change of angle1, angle2 and angle3 between two samples to the matching sums.
+void accumulate(double sum[3], const IMU_POS &previous, const IMU_POS &current);
+
+// Width of the progress bar (0..655) and the percentage (0..100) at a sample index.
+int progressWidth(int checkCount);
+int percent(int checkCount);
+
+// The rich text of the percentage label.
+QString percentRichText(int checkCount);
+
+// True when the mean change per sample stays under 1.0, 0.1 and 0.6 degrees for the three
+// angles; a sum that is not a number fails.
+bool passed(const double sum[3]);
+
+} // namespace StationaryCheck

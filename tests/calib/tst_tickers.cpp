@@ -1,0 +1,189 @@
+#include "calibthread.h"
+#include "magthread.h"
+
+#include <QElapsedTimer>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+// Re-emits a ticker's signal on the test thread, so the spy is only touched there.
+class Relay : public QObject
+{
+    Q_OBJECT
+signals:
+    void tick();
+};
+
+// Holds the ticker thread inside its emit while armed, so a test can act at a known point
+// of the loop.
+struct Gate
+{
+    std::atomic<bool> armed{false};
+    QSemaphore entered;
+    QSemaphore release;
+
+    void pass()
+    {
+        if (armed.exchange(false)) {
+            entered.release();
+            release.acquire();
+        }
+    }
+};
+} // namespace
+
+class TestTickers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void magTicksOncePerSecond();
+    void magStopCutsThePause_data();
+    void magStopCutsThePause();
+    void calibTicksUntilStopped();
+    void calibStartWithdrawsPendingStop();
+    void calibRestartAfterLoopEnded();
+};
+
+void TestTickers::magTicksOncePerSecond()
+{
+    MagThread ticker;
+    auto join = qScopeGuard([&ticker] { ticker.requestStop(); ticker.wait(); });
+    Relay relay;
+    connect(&ticker, &MagThread::magSender, &relay, &Relay::tick, Qt::QueuedConnection);
+    QSignalSpy spy(&relay, &Relay::tick);
+
+    ticker.start();
+    QVERIFY(spy.wait(2000));   // the first tick comes at once
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(spy.wait(3000));
+    QVERIFY2(clock.elapsed() >= 900, qPrintable(QString::number(clock.elapsed())));
+
+    ticker.requestStop();
+    QVERIFY(ticker.wait(2000));
+}
+
+void TestTickers::magStopCutsThePause_data()
+{
+    QTest::addColumn<bool>("stopBeforeStart");
+    QTest::addColumn<int>("ticks");
+
+    QTest::newRow("stop while pausing") << false << 1;
+    QTest::newRow("stop before start") << true << 0;
+}
+
+void TestTickers::magStopCutsThePause()
+{
+    QFETCH(bool, stopBeforeStart);
+    QFETCH(int, ticks);
+
+    MagThread ticker;
+    auto join = qScopeGuard([&ticker] { ticker.requestStop(); ticker.wait(); });
+    Relay relay;
+    connect(&ticker, &MagThread::magSender, &relay, &Relay::tick, Qt::QueuedConnection);
+    QSignalSpy spy(&relay, &Relay::tick);
+
+    if (stopBeforeStart)
+        ticker.requestStop();
+    ticker.start();
+    if (ticks > 0)
+        QVERIFY(spy.wait(2000));
+
+    QElapsedTimer clock;
+    clock.start();
+    ticker.requestStop();
+    QVERIFY(ticker.wait(2000));
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+    QCoreApplication::processEvents();
+    QCOMPARE(spy.count(), ticks);
+
+    // The request is used up by the loop that saw it: the ticker can run again.
+    ticker.start();
+    QVERIFY(spy.wait(2000));
+    ticker.requestStop();
+    QVERIFY(ticker.wait(2000));
+}
+
+void TestTickers::calibTicksUntilStopped()
+{
+    CalibThread ticker;
+    auto join = qScopeGuard([&ticker] { ticker.stop(); ticker.wait(); });
+    Relay relay;
+    connect(&ticker, &CalibThread::calibSender, &relay, &Relay::tick, Qt::QueuedConnection);
+    QSignalSpy spy(&relay, &Relay::tick);
+
+    ticker.startTicks();
+    QTRY_VERIFY(spy.count() >= 5);
+    ticker.stop();
+    QVERIFY(ticker.wait(2000));
+
+    // A second start on a running ticker does not start a second loop, and does not stop it.
+    ticker.startTicks();
+    ticker.startTicks();
+    const int before = spy.count();
+    QTRY_VERIFY(spy.count() >= before + 5);
+    QVERIFY(ticker.isRunning());
+    ticker.stop();
+    QVERIFY(ticker.wait(2000));
+}
+
+void TestTickers::calibStartWithdrawsPendingStop()
+{
+    Gate gate;   // outlives the ticker, which may be inside it
+    CalibThread ticker;
+    auto join = qScopeGuard([&ticker, &gate] {
+        ticker.stop();
+        gate.release.release();
+        ticker.wait();
+    });
+    Relay relay;
+    connect(&ticker, &CalibThread::calibSender, &relay, &Relay::tick, Qt::QueuedConnection);
+    connect(&ticker, &CalibThread::calibSender, &ticker, [&gate] { gate.pass(); },
+            Qt::DirectConnection);
+    QSignalSpy spy(&relay, &Relay::tick);
+
+    ticker.startTicks();
+    gate.armed = true;
+    QVERIFY(gate.entered.tryAcquire(1, 5000));
+
+    // The loop is inside its pass: the stop is pending and not yet seen when the next
+    // check starts.
+    ticker.stop();
+    ticker.startTicks();
+    gate.release.release();
+
+    const int before = spy.count();
+    QTRY_VERIFY(spy.count() >= before + 5);
+    QVERIFY(ticker.isRunning());
+
+    ticker.stop();
+    QVERIFY(ticker.wait(2000));
+}
+
+void TestTickers::calibRestartAfterLoopEnded()
+{
+    CalibThread ticker;
+    auto join = qScopeGuard([&ticker] { ticker.stop(); ticker.wait(); });
+    Relay relay;
+    connect(&ticker, &CalibThread::calibSender, &relay, &Relay::tick, Qt::QueuedConnection);
+    QSignalSpy spy(&relay, &Relay::tick);
+
+    ticker.startTicks();
+    QVERIFY(spy.wait(2000));
+    ticker.stop();
+    QVERIFY(ticker.wait(2000));
+    QCoreApplication::processEvents();
+
+    const int before = spy.count();
+    ticker.startTicks();
+    QTRY_VERIFY(spy.count() >= before + 5);
+    ticker.stop();
+    QVERIFY(ticker.wait(2000));
+}
+
+QTEST_GUILESS_MAIN(TestTickers)
+#include "tst_tickers.moc"
