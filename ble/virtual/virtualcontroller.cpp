@@ -1,0 +1,369 @@
+#include "virtualcontroller.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double Pi = 3.14159265358979323846;
+
+// Angle change over one turn, degrees. Not multiples of 360, so every still phase rests in a
+// new pose; the different rates take each axis of the controller through every direction.
+constexpr double TurnSweep[3] = {3 * 360.0 + 37.0, 2 * 360.0 + 83.0, 5 * 360.0 - 51.0};
+
+// Earth field direction in the world frame (y up): horizontal part plus a downward dip.
+constexpr double FieldDir[3] = {0.60, -0.70, 0.38};
+
+uint64_t mix(uint64_t x)
+{
+    // splitmix64 finaliser
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// 0 at u = 0, 1 at u = 1, with zero rate at both ends so a turn starts and stops gently.
+double ease(double u)
+{
+    return u - std::sin(2 * Pi * u) / (2 * Pi);
+}
+
+struct Mat3 {
+    double m[3][3];
+};
+
+Mat3 mul(const Mat3 &a, const Mat3 &b)
+{
+    Mat3 r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                r.m[i][j] += a.m[i][k] * b.m[k][j];
+    return r;
+}
+
+Mat3 rotX(double deg)
+{
+    const double c = std::cos(deg * Pi / 180), s = std::sin(deg * Pi / 180);
+    return Mat3{{{1, 0, 0}, {0, c, -s}, {0, s, c}}};
+}
+
+Mat3 rotY(double deg)
+{
+    const double c = std::cos(deg * Pi / 180), s = std::sin(deg * Pi / 180);
+    return Mat3{{{c, 0, s}, {0, 1, 0}, {-s, 0, c}}};
+}
+
+Mat3 rotZ(double deg)
+{
+    const double c = std::cos(deg * Pi / 180), s = std::sin(deg * Pi / 180);
+    return Mat3{{{c, -s, 0}, {s, c, 0}, {0, 0, 1}}};
+}
+
+// The controller's frame in world coordinates, the same composition the 3-D view draws:
+// turn by angle1 about y, by -angle2 about z, by angle3 about x.
+Mat3 orientation(const double angle[3])
+{
+    return mul(mul(rotY(angle[0]), rotZ(-angle[1])), rotX(angle[2]));
+}
+
+// M^T v: a world vector seen in the controller's frame.
+void toBody(const Mat3 &m, const double v[3], double out[3])
+{
+    for (int i = 0; i < 3; ++i)
+        out[i] = m.m[0][i] * v[0] + m.m[1][i] * v[1] + m.m[2][i] * v[2];
+}
+
+int16_t clampCount(double v)
+{
+    const long r = std::lround(v);
+    return int16_t(std::clamp<long>(r, -32767, 32767));
+}
+
+int8_t clampByte(double v)
+{
+    return int8_t(std::clamp<long>(std::lround(v), -128, 127));
+}
+
+int wrapTenths(long tenths)
+{
+    long w = (tenths + 1800) % 3600;
+    if (w < 0)
+        w += 3600;
+    return int(w - 1800);
+}
+
+int64_t floorDiv(int64_t a, int64_t b)
+{
+    int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+int16_t readBigEndian(const uint8_t *p)
+{
+    return int16_t(uint16_t((p[0] << 8) | p[1]));
+}
+
+} // namespace
+
+VirtualController::VirtualController(uint32_t seed_)
+    : seed(seed_)
+{
+    // Start pose and hard-iron offset differ per controller but stay well inside the ranges
+    // a calibration has to cope with (|offset| + field + noise < 200).
+    for (int i = 0; i < 3; ++i) {
+        startPose[i] = double(mix(seed * 7919ull + i) % 3600) / 10.0 - 180.0;
+        hardIron[i] = int16_t(int(mix(seed * 104729ull + 17 + i) % 61) - 30);
+    }
+}
+
+void VirtualController::setReportRate(int perSecond, int64_t nowMs)
+{
+    rate = std::clamp(perSecond, 1, 1000);
+    scheduleStart = nowMs;
+    nextSlot = 1;
+}
+
+void VirtualController::startReports(int64_t nowMs)
+{
+    reporting = true;
+    scheduleStart = nowMs;
+    nextSlot = 1;
+}
+
+void VirtualController::stopReports()
+{
+    reporting = false;
+    pending.clear();
+}
+
+void VirtualController::setPaused(bool paused, int64_t nowMs)
+{
+    if (isPaused == paused)
+        return;
+    isPaused = paused;
+    if (!paused) {
+        scheduleStart = nowMs;
+        nextSlot = 1;
+    }
+}
+
+int64_t VirtualController::slotTime(int64_t slot) const
+{
+    return scheduleStart + slot * 1000 / rate;
+}
+
+int64_t VirtualController::nextDueMs() const
+{
+    int64_t due = std::numeric_limits<int64_t>::max();
+    if (!pending.empty())
+        due = pending.front().timeMs;
+    if (reporting && !isPaused)
+        due = std::min(due, slotTime(nextSlot));
+    return due;
+}
+
+std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_t nowMs)
+{
+    std::vector<Notification> out;
+    auto emit = [&](ReportType type, int64_t t) {
+        const auto bytes = encodeReport(type, t);
+        out.push_back(Notification{t, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    };
+    for (;;) {
+        const bool slotDue = reporting && !isPaused && slotTime(nextSlot) <= nowMs;
+        const bool ackDue = !pending.empty() && pending.front().timeMs <= nowMs;
+        if (ackDue && (!slotDue || pending.front().timeMs <= slotTime(nextSlot))) {
+            out.push_back(std::move(pending.front()));
+            pending.pop_front();
+            continue;
+        }
+        if (!slotDue)
+            break;
+        const int64_t t = slotTime(nextSlot);
+        emit(OrientationReport, t);
+        // One sensor report per orientation report, cycling through the three sensors, so
+        // each sensor comes at a quarter of the orientation rate.
+        switch (nextSlot % 4) {
+        case 1: emit(AccelReport, t); break;
+        case 2: emit(GyroReport, t); break;
+        case 3: emit(MagReport, t); break;
+        default: break;
+        }
+        ++nextSlot;
+    }
+    return out;
+}
+
+bool VirtualController::frameValid(const uint8_t *data, size_t length)
+{
+    if (!data || length != FrameLength)
+        return false;
+    if (data[0] != 0x5A || data[1] != 0x04 || data[2] != 0x01 || data[19] != 0xA5)
+        return false;
+    unsigned sum = 0;
+    for (size_t i = 1; i <= 17; ++i)
+        sum += data[i];
+    return (sum & 0xFF) == data[18];
+}
+
+std::array<uint8_t, VirtualController::ReportLength> VirtualController::acknowledgement(bool success)
+{
+    std::array<uint8_t, ReportLength> ack{};
+    ack[0] = 0x55;
+    ack[1] = 0x01;
+    ack[2] = 0x01;
+    if (!success) {
+        ack[4] = 0x01;
+        ack[6] = 0x01;
+        ack[8] = 0x01;
+    }
+    ack[16] = AckReport;
+    return ack;
+}
+
+bool VirtualController::writeParameter(const uint8_t *data, size_t length, int64_t nowMs)
+{
+    frames.emplace_back(data, data ? data + length : data);
+    const bool valid = frameValid(data, length);
+    if (valid) {
+        // Frame order: max x, min x, max y, min y, max z, min z.
+        for (int axis = 0; axis < 3; ++axis) {
+            const int maxV = readBigEndian(data + 3 + 4 * axis);
+            const int minV = readBigEndian(data + 5 + 4 * axis);
+            centre[axis] = int16_t((maxV + minV) / 2);
+        }
+    }
+    // The answer is a notification: it can only go out while notifications are on.
+    if (reporting) {
+        const auto ack = acknowledgement(valid);
+        pending.push_back(Notification{nowMs, std::vector<uint8_t>(ack.begin(), ack.end())});
+    }
+    return valid;
+}
+
+bool VirtualController::turningAt(int64_t ms) const
+{
+    const int64_t r = ms - floorDiv(ms, CycleMs) * CycleMs;
+    return r >= StillMs;
+}
+
+VirtualController::Pose VirtualController::poseAt(int64_t ms) const
+{
+    const int64_t cycle = floorDiv(ms, CycleMs);
+    const int64_t r = ms - cycle * CycleMs;
+    const double e = r < StillMs ? 0.0 : ease(double(r - StillMs) / double(TurnMs));
+    Pose pose{};
+    for (int i = 0; i < 3; ++i)
+        pose.angle[i] = startPose[i] + (double(cycle) + e) * TurnSweep[i];
+    return pose;
+}
+
+double VirtualController::noise(int64_t ms, uint32_t channel) const
+{
+    const uint64_t h = mix(mix(uint64_t(seed) << 32 | channel) ^ uint64_t(ms));
+    return double(h >> 11) / double(1ull << 52) - 1.0;
+}
+
+VirtualController::Truth VirtualController::truthAt(int64_t ms) const
+{
+    Truth t;
+    t.turning = turningAt(ms);
+    const Pose pose = poseAt(ms);
+
+    for (int i = 0; i < 3; ++i) {
+        int tenths = wrapTenths(std::lround(pose.angle[i] * 10.0));
+        // Sensor-fusion jitter: now and then the last digit flickers by one, toward the
+        // middle of the range so it never wraps.
+        if (noise(ms, 10 + i) > 0.9)
+            tenths += tenths < 1799 ? 1 : -1;
+        t.angleTenths[i] = int16_t(tenths);
+    }
+
+    const Mat3 m = orientation(pose.angle);
+
+    const double up[3] = {0.0, GravityCounts, 0.0};
+    double g[3];
+    toBody(m, up, g);
+
+    double field[3], b[3];
+    const double norm = std::sqrt(FieldDir[0] * FieldDir[0] + FieldDir[1] * FieldDir[1]
+                                  + FieldDir[2] * FieldDir[2]);
+    for (int i = 0; i < 3; ++i)
+        field[i] = EarthField * FieldDir[i] / norm;
+    toBody(m, field, b);
+
+    // Body turn rate from the change of orientation over +-1 ms: M^T dM/dt is the skew
+    // matrix of the rate.
+    double rate[3] = {0, 0, 0};
+    if (t.turning) {
+        const Pose before = poseAt(ms - 1), after = poseAt(ms + 1);
+        const Mat3 m0 = orientation(before.angle), m1 = orientation(after.angle);
+        Mat3 w{};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                for (int k = 0; k < 3; ++k)
+                    w.m[i][j] += m.m[k][i] * (m1.m[k][j] - m0.m[k][j]) / 0.002;
+        rate[0] = (w.m[2][1] - w.m[1][2]) / 2 * 180 / Pi;
+        rate[1] = (w.m[0][2] - w.m[2][0]) / 2 * 180 / Pi;
+        rate[2] = (w.m[1][0] - w.m[0][1]) / 2 * 180 / Pi;
+    }
+
+    for (int i = 0; i < 3; ++i) {
+        t.accel[i] = clampCount(g[i] + 8.0 * noise(ms, 20 + i));
+        t.gyro[i] = clampCount(rate[i] * GyroCountsPerDps + 3.0 * noise(ms, 30 + i));
+        t.mag[i] = clampCount(b[i] + hardIron[i] + 2.0 * noise(ms, 40 + i) - centre[i]);
+    }
+
+    if (t.turning) {
+        // The user plays with the controls while turning it: buttons one at a time, the
+        // trigger pulled in and out, the joystick circling.
+        const int64_t tau = ms - floorDiv(ms, CycleMs) * CycleMs - StillMs;
+        const int64_t window = tau / 800;
+        t.btn = (tau % 800) < 500 ? int8_t(1 << (window % 5)) : 0;
+        t.trig = clampByte(-128.0 + 255.0 * (1 - std::cos(2 * Pi * double(tau) / 4000.0)) / 2);
+        t.rockX = clampByte(127.0 * std::sin(2 * Pi * double(tau) / 2500.0));
+        t.rockY = clampByte(127.0 * std::sin(2 * Pi * double(tau) / 3100.0));
+    }
+    return t;
+}
+
+void VirtualController::putSignMagnitude(uint8_t *out, int value)
+{
+    const int v = std::clamp(value, -32767, 32767);
+    const unsigned mag = unsigned(v < 0 ? -v : v);
+    out[0] = uint8_t(((mag >> 8) & 0x7F) | (v < 0 ? 0x80 : 0x00));
+    out[1] = uint8_t(mag & 0xFF);
+}
+
+std::array<uint8_t, VirtualController::ReportLength>
+VirtualController::encodeReport(ReportType type, int64_t ms) const
+{
+    const Truth t = truthAt(ms);
+    std::array<uint8_t, ReportLength> r{};
+    r[0] = 0x55;
+    const std::array<int16_t, 3> *values = nullptr;
+    switch (type) {
+    case OrientationReport: values = &t.angleTenths; break;
+    case AccelReport: values = &t.accel; break;
+    case GyroReport: values = &t.gyro; break;
+    case MagReport: values = &t.mag; break;
+    case AckReport: return acknowledgement(true);
+    }
+    if (!values)
+        return r;
+    for (int i = 0; i < 3; ++i)
+        putSignMagnitude(&r[3 + 2 * i], (*values)[i]);
+    if (type == OrientationReport) {
+        r[11] = uint8_t(t.btn);
+        r[12] = uint8_t(t.trig);
+        r[13] = uint8_t(t.rockY);
+        r[14] = uint8_t(t.rockX);
+    }
+    r[16] = type;
+    return r;
+}
