@@ -1,8 +1,117 @@
 // Magnetometer calibration and stationary check: slots of MainWindow.
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::on_btn_start_calib_clicked() {}
-void MainWindow::on_btn_save_param_clicked() {}
-void MainWindow::DisplayMagData() {}
-void MainWindow::on_btn_stationary_check_clicked() {}
-void MainWindow::DisplayValidData() {}
+#include "btthread.h"
+#include "calibthread.h"
+#include "magcalibration.h"
+#include "magthread.h"
+#include "stationarycheck.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+void MainWindow::on_btn_start_calib_clicked()
+{
+    // A new recording starts from zero; bars and labels follow at the next new extreme.
+    for (int axis = 0; axis < 3; ++axis) {
+        magMax[axis] = 0;
+        magMin[axis] = 0;
+    }
+    if (!calibIdle)
+        return;
+
+    magThread = new MagThread;
+    connect(magThread, SIGNAL(magSender()), this, SLOT(DisplayMagData()));
+    magThread->start(QThread::InheritPriority);
+    calibIdle = false;
+}
+
+void MainWindow::DisplayMagData()
+{
+    const int16_t sample[3] = {rawData.mag_x, rawData.mag_y, rawData.mag_z};
+    if (!MagCalibration::updateExtremes(magMax, magMin, sample))
+        return;
+
+    QLabel *const bars[3] = {ui->lab_block_x, ui->lab_block_y, ui->lab_block_z};
+    for (int axis = 0; axis < 3; ++axis)
+        bars[axis]->setGeometry(MagCalibration::barRect(axis, magMax[axis], magMin[axis]));
+
+    QLabel *const maxLabels[3] = {ui->lab_max_x, ui->lab_max_y, ui->lab_max_z};
+    QLabel *const minLabels[3] = {ui->lab_min_x, ui->lab_min_y, ui->lab_min_z};
+    for (int axis = 0; axis < 3; ++axis)
+        maxLabels[axis]->setText(QString::number(magMax[axis]));
+    for (int axis = 0; axis < 3; ++axis)
+        minLabels[axis]->setText(QString::number(magMin[axis]));
+
+    const QString extremeSheet = MagCalibration::extremeStyleSheet();
+    for (QLabel *label : maxLabels)
+        label->setStyleSheet(extremeSheet);
+    for (QLabel *label : minLabels)
+        label->setStyleSheet(extremeSheet);
+    const QString valueSheet = MagCalibration::valueStyleSheet();
+    ui->lab_magdata_x->setStyleSheet(valueSheet);
+    ui->lab_magdata_y->setStyleSheet(valueSheet);
+    ui->lab_magdata_z->setStyleSheet(valueSheet);
+}
+
+void MainWindow::on_btn_save_param_clicked()
+{
+    if (!btThread)
+        return;
+
+    // What is saved is what the user sees on the page.
+    magParam.max_x = ui->lab_max_x->text().toShort(nullptr, 10);
+    magParam.max_y = ui->lab_max_y->text().toShort(nullptr, 10);
+    magParam.max_z = ui->lab_max_z->text().toShort(nullptr, 10);
+    magParam.min_x = ui->lab_min_x->text().toShort(nullptr, 10);
+    magParam.min_y = ui->lab_min_y->text().toShort(nullptr, 10);
+    magParam.min_z = ui->lab_min_z->text().toShort(nullptr, 10);
+
+    if (!btThread->saveParam(magParam)) {
+        QMessageBox::information(this, QString(), QStringLiteral("Save Parameter Failed!"),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+    }
+}
+
+void MainWindow::on_btn_stationary_check_clicked()
+{
+    if (!calibThread) {
+        calibThread = new CalibThread;
+        connect(calibThread, SIGNAL(calibSender()), this, SLOT(DisplayValidData()));
+    }
+    calibThread->startTicks();
+
+    checkCount = 0;
+    for (double &sum : checkSum)
+        sum = 0.0;
+    checkActive = true;
+}
+
+void MainWindow::DisplayValidData()
+{
+    if (!posUpdated || !checkActive)
+        return;
+
+    StationaryCheck::accumulate(checkSum, lastPosData, posData);
+
+    ui->lab_check_progress->setGeometry(50, 100, StationaryCheck::progressWidth(checkCount), 61);
+    ui->lab_count->setAlignment(Qt::AlignRight);
+    const QByteArray percentText = StationaryCheck::percentRichText(checkCount).toUtf8();
+    ui->lab_count->setText(QCoreApplication::translate("MainWindow", percentText.constData()));
+    ui->lab_count->setGeometry(552, 95, 150, 61);
+
+    if (checkCount == StationaryCheck::LastSample) {
+        if (calibThread)
+            calibThread->stop();
+        checkActive = false;
+        const bool passed = StationaryCheck::passed(checkSum);
+        QMessageBox::information(this, QStringLiteral("Stationary"),
+                                 passed ? QStringLiteral("Station check success!")
+                                        : QStringLiteral("Station check failed!"),
+                                 QMessageBox::Ok, QMessageBox::NoButton);
+    }
+
+    ++checkCount;
+    posUpdated = false;
+}

@@ -1,6 +1,79 @@
 // Device search and connection page: slots of MainWindow.
 #include "mainwindow.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::on_btn_search_clicked() {}
-void MainWindow::on_btn_connect_clicked() {}
-void MainWindow::DisplayBtDevice(int, char *, char *) {}
+#include "btthread.h"
+
+#include <QMessageBox>
+#include <QThread>
+
+void MainWindow::on_btn_search_clicked()
+{
+    if (!btThread) {
+        // Both buttons stay off until the worker reports the dongle ready.
+        ui->btn_connect->setDisabled(true);
+        ui->btn_search->setDisabled(true);
+        QThread::msleep(1);
+
+        btThread = new BtThread;
+        connect(btThread, SIGNAL(BtSender(int,char*,char*)),
+                this, SLOT(DisplayBtDevice(int,char*,char*)));
+        connect(btThread, SIGNAL(posSender(IMU_POS)), this, SLOT(DisplayPosData(IMU_POS)));
+        connect(btThread, SIGNAL(rawSender(IMU_RAW)), this, SLOT(DisplayRawData(IMU_RAW)));
+        connect(btThread, SIGNAL(btnSender(short,short,short,short)),
+                this, SLOT(DisplayBtnData(short,short,short,short)));
+        btThread->start();
+        return;
+    }
+
+    // A new search: forget what was found; the worker announces the controllers again.
+    QThread::msleep(1);
+    deviceAddresses.clear();
+    deviceNames.clear();
+    ui->comboBox->clear();
+    btThread->restartScan();
+}
+
+void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
+{
+    const QString message = text ? QString::fromUtf8(text) : QString();
+    const QByteArray address = addressText ? QByteArray(addressText) : QByteArray();
+
+    switch (code) {
+    case -1:
+    case 4:
+        QMessageBox::information(this, QString(), message, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
+        break;
+    case 2:
+        ui->btn_connect->setDisabled(false);
+        ui->btn_search->setDisabled(false);
+        break;
+    case 3:
+        // A controller keeps its first entry; later sightings change nothing.
+        if (deviceAddresses.contains(address))
+            break;
+        deviceNames.append(message);
+        deviceAddresses.append(address);
+        ui->comboBox->insertItem(ui->comboBox->count(), QString::fromUtf8(address));
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::on_btn_connect_clicked()
+{
+    if (!btThread)
+        return;
+    const QString selected = ui->comboBox->currentText();
+    const int count = qMin(deviceNames.size(), deviceAddresses.size());
+    for (int i = 0; i < count; ++i) {
+        if (QString::fromUtf8(deviceAddresses.at(i)) == selected) {
+            // Connecting again, to the same or another controller, drops the old link first.
+            btThread->disconnectDevice();
+            btThread->connectDevice(deviceAddresses.at(i).constData());
+            return;
+        }
+    }
+}
