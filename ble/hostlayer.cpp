@@ -97,8 +97,14 @@ HostThreadQueue::HostThreadQueue()
 
 HostThreadQueue::~HostThreadQueue()
 {
-    std::lock_guard<std::mutex> lock(registryMutex);
-    liveQueues().erase(this);
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        liveQueues().erase(this);
+    }
+    // Taken once more so the consumer's last fetch is ordered before the records are freed.
+    std::lock_guard<std::mutex> lock(mutex);
+    entries.clear();
+    held.reset();
 }
 
 void HostThreadQueue::post(const HostMessage &message, std::shared_ptr<const void> storage)
