@@ -65,9 +65,9 @@ public:
     }
     bool start() override { return record("start", startOk); }
     bool startLeScan() override { return record("scan", scanOk); }
-    bool stopLeSearch() override { return record("stopLeSearch", true); }
-    bool stopDeviceSearch() override { return record("stopDeviceSearch", true); }
-    bool cancel() override { return record("cancel", true); }
+    bool stopLeSearch() override { return record("stopLeSearch"); }
+    bool stopDeviceSearch() override { return record("stopDeviceSearch"); }
+    bool cancel() override { return record("cancel"); }
     bool setConnectionParams(uint16_t a, uint16_t b, uint16_t c, uint16_t d, uint16_t e,
                              uint16_t f) override
     {
@@ -77,26 +77,21 @@ public:
     {
         return record(QString("connect(%1,kind %2)").arg(addressText(a)).arg(a.kind), connectOk);
     }
-    bool disconnect(uint32_t id) override { return record(QString("disconnect(%1)").arg(id), true); }
+    bool disconnect(uint32_t id) override { return record(QString("disconnect(%1)").arg(id)); }
     bool justWorksResult(const BleAddress &a, uint8_t accept, uint8_t bond) override
     {
-        if (bleAddressValue(a) == MarkerAddress) {
-            ++markers;
-            return true;
-        }
-        return record(QString("justWorks(%1,%2,%3)").arg(addressText(a)).arg(accept).arg(bond), true);
+        if (bleAddressValue(a) == MarkerAddress)
+            return ++markers;
+        return record(QString("justWorks(%1,%2,%3)").arg(addressText(a)).arg(accept).arg(bond));
     }
     bool acceptConnUpdate(uint32_t id, uint16_t value, uint8_t accept) override
     {
-        return record(QString("acceptUpdate(%1,%2,%3)").arg(id).arg(value).arg(accept), true);
+        return record(QString("acceptUpdate(%1,%2,%3)").arg(id).arg(value).arg(accept));
     }
-    bool discoverDatabase(uint32_t id) override
-    {
-        return record(QString("discover(%1)").arg(id), true);
-    }
+    bool discoverDatabase(uint32_t id) override { return record(QString("discover(%1)").arg(id)); }
     bool writeConfiguration(uint32_t id, uint16_t desc, uint16_t value, uint16_t v) override
     {
-        return record(QString("configure(%1,%2,%3,%4)").arg(id).arg(desc).arg(value).arg(v), true);
+        return record(QString("configure(%1,%2,%3,%4)").arg(id).arg(desc).arg(value).arg(v));
     }
     bool writeCharByHandle(uint32_t id, uint16_t handle, uint16_t offset, uint16_t length,
                            const uint8_t *data) override
@@ -107,7 +102,7 @@ public:
     }
 
 private:
-    bool record(const QString &call, bool result)
+    bool record(const QString &call, bool result = true)
     {
         std::lock_guard<std::mutex> lock(mutex);
         calls << call;
