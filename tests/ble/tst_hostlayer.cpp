@@ -71,11 +71,14 @@ void TestHostLayer::postToAQueueThatIsGoneIsDropped()
     std::atomic<int> alive{0};
     auto *queue = new HostThreadQueue;
     HostPostThreadMessage(queue, 1, 2, 0, std::make_shared<Tracked>(alive));
+    // A backend thread may still hold the pointer after the queue is gone: posting through
+    // it must not touch the freed queue. Keep only its value, as such a thread would.
+    const quintptr stale = reinterpret_cast<quintptr>(queue);
     delete queue;
     QCOMPARE(alive.load(), 0);
-    // A backend thread may still hold the pointer: posting must not touch the freed queue.
-    HostPostThreadMessage(queue, 1, 2, 0, std::make_shared<Tracked>(alive));
-    HostPostQuitMessage(queue);
+    HostPostThreadMessage(reinterpret_cast<HostThreadQueue *>(stale), 1, 2, 0,
+                          std::make_shared<Tracked>(alive));
+    HostPostQuitMessage(reinterpret_cast<HostThreadQueue *>(stale));
     QCOMPARE(alive.load(), 0);
 }
 
