@@ -73,7 +73,7 @@ void TestHostLayer::postToAQueueThatIsGoneIsDropped()
     HostPostThreadMessage(queue, 1, 2, 0, std::make_shared<Tracked>(alive));
     // A backend thread may still hold the pointer after the queue is gone: posting through
     // it must not touch the freed queue. Keep only its value, as such a thread would.
-    const quintptr stale = reinterpret_cast<quintptr>(queue);
+    volatile quintptr stale = reinterpret_cast<quintptr>(queue);
     delete queue;
     QCOMPARE(alive.load(), 0);
     HostPostThreadMessage(reinterpret_cast<HostThreadQueue *>(stale), 1, 2, 0,
