@@ -6,34 +6,17 @@
 
 #include <QtTest>
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 
-namespace {
-
 using Notification = VirtualController::Notification;
+using Values = std::array<int, 4>;
 
-// Orientation samples as the stationary check takes them: decoded angles of consecutive
-// type-0 reports.
-std::vector<IMU_POS> orientationSamples(VirtualController &c, int64_t from, int count)
+// Up to four values in one comparison.
+static Values values(int a, int b, int c, int d = 0)
 {
-    std::vector<IMU_POS> samples;
-    c.startReports(from);
-    int64_t t = from;
-    ReportState state;
-    while (int(samples.size()) < count) {
-        t += 10;
-        for (const Notification &n : c.advanceTo(t)) {
-            if (decodeReport(n.bytes.data(), n.bytes.size(), state).pos)
-                samples.push_back(state.posSample);
-        }
-    }
-    samples.resize(size_t(count));
-    return samples;
+    return Values{{a, b, c, d}};
 }
-
-} // namespace
 
 class TestVirtualController : public QObject
 {
@@ -48,75 +31,67 @@ private slots:
     void stationaryCheck();
     void fieldSweepsOverATurn_data();
     void fieldSweepsOverATurn();
-    void controlsOnlyWhileTurning();
     void parameterFrames_data();
     void parameterFrames();
-    void ackOnlyWhileNotifying();
-    void pauseAndResume();
 };
 
 void TestVirtualController::reportsDecodeToModel_data()
 {
     QTest::addColumn<uint>("seed");
     QTest::addColumn<qint64>("from");
-    QTest::addColumn<qint64>("span");
 
-    QTest::newRow("lying still") << 1u << qint64(1000) << qint64(3000);
-    QTest::newRow("turning") << 1u << qint64(25000) << qint64(5000);
-    QTest::newRow("still into turning") << 2u << qint64(18500) << qint64(3000);
-    QTest::newRow("turning into still, second cycle") << 3u << qint64(78500) << qint64(3000);
+    QTest::newRow("lying still") << 1u << qint64(1000);
+    QTest::newRow("turning") << 1u << qint64(25000);
+    QTest::newRow("still into turning") << 2u << qint64(18500);
+    QTest::newRow("turning into still, second cycle") << 3u << qint64(78500);
 }
 
 void TestVirtualController::reportsDecodeToModel()
 {
     QFETCH(uint, seed);
     QFETCH(qint64, from);
-    QFETCH(qint64, span);
 
     VirtualController c(seed);
     c.startReports(from);
-    ReportState state;
-    int positions = 0, raws = 0;
-    for (const Notification &n : c.advanceTo(from + span)) {
+    ReportState s;
+    int types = 0;
+    for (const Notification &n : c.advanceTo(from + 3000)) {
         QCOMPARE(n.bytes.size(), VirtualController::ReportLength);
-        const VirtualController::Truth truth = c.truthAt(n.timeMs);
-        const ReportResult r = decodeReport(n.bytes.data(), n.bytes.size(), state);
+        const VirtualController::Truth t = c.truthAt(n.timeMs);
+        const ReportResult r = decodeReport(n.bytes.data(), n.bytes.size(), s);
         QCOMPARE(r.ack, ReportAck::None);
+        types |= 1 << n.bytes[16];
+        const IMU_RAW &raw = s.rawSample;
         switch (n.bytes[16]) {
         case 0:
             QVERIFY(r.pos);
-            ++positions;
-            QCOMPARE(state.posSample.angle1, float(truth.angleTenths[0]) * 0.1f);
-            QCOMPARE(state.posSample.angle2, float(truth.angleTenths[1]) * 0.1f);
-            QCOMPARE(state.posSample.angle3, float(truth.angleTenths[2]) * 0.1f);
-            QCOMPARE(state.btn, int16_t(truth.btn));
-            QCOMPARE(state.trig, int16_t(truth.trig));
-            QCOMPARE(state.rock_x, int16_t(truth.rockX));
-            QCOMPARE(state.rock_y, int16_t(truth.rockY));
+            QCOMPARE(s.posSample.angle1, float(t.angleTenths[0]) * 0.1f);
+            QCOMPARE(s.posSample.angle2, float(t.angleTenths[1]) * 0.1f);
+            QCOMPARE(s.posSample.angle3, float(t.angleTenths[2]) * 0.1f);
+            QCOMPARE(values(s.btn, s.trig, s.rock_x, s.rock_y),
+                     values(t.btn, t.trig, t.rockX, t.rockY));
+            if (!t.turning) {
+                QCOMPARE(values(s.btn, s.trig, s.rock_x, s.rock_y),
+                         values(0, -128, 0, 0));
+            }
             break;
         case 2:
-            QCOMPARE(state.rawSample.first_x, truth.accel[0]);
-            QCOMPARE(state.rawSample.first_y, truth.accel[1]);
-            QCOMPARE(state.rawSample.first_z, truth.accel[2]);
+            QCOMPARE(values(raw.first_x, raw.first_y, raw.first_z),
+                     values(t.accel[0], t.accel[1], t.accel[2]));
             break;
         case 3:
-            QCOMPARE(state.rawSample.second_x, truth.gyro[0]);
-            QCOMPARE(state.rawSample.second_y, truth.gyro[1]);
-            QCOMPARE(state.rawSample.second_z, truth.gyro[2]);
+            QCOMPARE(values(raw.second_x, raw.second_y, raw.second_z),
+                     values(t.gyro[0], t.gyro[1], t.gyro[2]));
             break;
         case 4:
             QVERIFY(r.raw);
-            ++raws;
-            QCOMPARE(state.rawSample.mag_x, truth.mag[0]);
-            QCOMPARE(state.rawSample.mag_y, truth.mag[1]);
-            QCOMPARE(state.rawSample.mag_z, truth.mag[2]);
+            QCOMPARE(values(raw.mag_x, raw.mag_y, raw.mag_z), values(t.mag[0], t.mag[1], t.mag[2]));
             break;
         default:
             QFAIL("unexpected report type");
         }
     }
-    QVERIFY(positions > 0);
-    QVERIFY(raws > 0);
+    QCOMPARE(types, 0x1D);
 }
 
 void TestVirtualController::reportRates_data()
@@ -130,7 +105,6 @@ void TestVirtualController::reportRates_data()
     QTest::newRow("default rate, uneven 7 ms steps") << 100 << 7 << 1000 << 250;
     QTest::newRow("default rate, one jump") << 100 << 10000 << 1000 << 250;
     QTest::newRow("rate not dividing a second") << 30 << 13 << 300 << 75;
-    QTest::newRow("fastest rate") << 1000 << 3 << 10000 << 2500;
 }
 
 void TestVirtualController::reportRates()
@@ -145,18 +119,15 @@ void TestVirtualController::reportRates()
     c.startReports(0);
     std::array<int, 256> counts{};
     int64_t last = 0;
-    for (int64_t t = 0; t < 10000;) {
-        t = std::min<int64_t>(t + stepMs, 10000);
-        for (const Notification &n : c.advanceTo(t)) {
-            QVERIFY(n.timeMs >= last && n.timeMs <= t);
+    for (int64_t t = stepMs; t < 10000 + stepMs; t += stepMs) {
+        for (const Notification &n : c.advanceTo(std::min<int64_t>(t, 10000))) {
+            QVERIFY(n.timeMs >= last);
             last = n.timeMs;
             ++counts[n.bytes[16]];
         }
     }
-    QCOMPARE(counts[0], orientation);
-    QCOMPARE(counts[2], eachSensor);
-    QCOMPARE(counts[3], eachSensor);
-    QCOMPARE(counts[4], eachSensor);
+    QCOMPARE(values(counts[0], counts[2], counts[3], counts[4]),
+             values(orientation, eachSensor, eachSensor, eachSensor));
 }
 
 void TestVirtualController::stationaryCheck_data()
@@ -167,7 +138,6 @@ void TestVirtualController::stationaryCheck_data()
 
     QTest::newRow("still, first cycle") << 1u << qint64(500) << true;
     QTest::newRow("still, third cycle") << 2u << qint64(89000) << true;
-    QTest::newRow("still, another controller") << 3u << qint64(45000) << true;
     QTest::newRow("turn just starting") << 1u << qint64(20000) << false;
     QTest::newRow("middle of a turn") << 2u << qint64(65000) << false;
     QTest::newRow("turn coming to rest") << 3u << qint64(29900) << false;
@@ -179,23 +149,27 @@ void TestVirtualController::stationaryCheck()
     QFETCH(qint64, from);
     QFETCH(bool, passes);
 
-    // 1001 changes between 1002 consecutive samples, each sum divided by 1000, against the
-    // limits for angle1, angle2 and angle3.
+    // As the check does it: the changes between 1002 consecutive decoded orientations, each
+    // sum divided by 1000, against the limits for angle1, angle2 and angle3.
     VirtualController c(seed);
-    const std::vector<IMU_POS> s = orientationSamples(c, from, 1002);
+    c.startReports(from);
+    ReportState s;
+    std::vector<IMU_POS> samples;
+    for (const Notification &n : c.advanceTo(from + 10020)) {
+        if (decodeReport(n.bytes.data(), n.bytes.size(), s).pos)
+            samples.push_back(s.posSample);
+    }
+    QCOMPARE(samples.size(), size_t(1002));
     double sum[3] = {0, 0, 0};
-    for (size_t i = 1; i < s.size(); ++i) {
-        sum[0] += std::fabs(s[i].angle1 - s[i - 1].angle1);
-        sum[1] += std::fabs(s[i].angle2 - s[i - 1].angle2);
-        sum[2] += std::fabs(s[i].angle3 - s[i - 1].angle3);
+    for (size_t i = 1; i < samples.size(); ++i) {
+        sum[0] += std::fabs(samples[i].angle1 - samples[i - 1].angle1);
+        sum[1] += std::fabs(samples[i].angle2 - samples[i - 1].angle2);
+        sum[2] += std::fabs(samples[i].angle3 - samples[i - 1].angle3);
     }
-    const bool ok = sum[0] / 1000 < 1.0 && sum[1] / 1000 < 0.1 && sum[2] / 1000 < 0.6;
-    QCOMPARE(ok, passes);
-    if (passes) {
-        // Far inside the limits, but not frozen: the check sees some sensor noise.
-        QVERIFY(sum[1] / 1000 < 0.03);
-        QVERIFY(sum[0] + sum[1] + sum[2] > 0);
-    }
+    QCOMPARE(sum[0] / 1000 < 1.0 && sum[1] / 1000 < 0.1 && sum[2] / 1000 < 0.6, passes);
+    // Lying still is far inside the limits, but not frozen.
+    if (passes)
+        QVERIFY(sum[1] / 1000 < 0.03 && sum[0] + sum[1] + sum[2] > 0);
 }
 
 void TestVirtualController::fieldSweepsOverATurn_data()
@@ -204,8 +178,7 @@ void TestVirtualController::fieldSweepsOverATurn_data()
     QTest::addColumn<qint64>("turnStart");
 
     QTest::newRow("controller 1, first turn") << 1u << qint64(20000);
-    QTest::newRow("controller 1, second turn") << 1u << qint64(60000);
-    QTest::newRow("controller 2, first turn") << 2u << qint64(20000);
+    QTest::newRow("controller 2, second turn") << 2u << qint64(60000);
     QTest::newRow("controller 3, third turn") << 3u << qint64(100000);
 }
 
@@ -215,54 +188,26 @@ void TestVirtualController::fieldSweepsOverATurn()
     QFETCH(qint64, turnStart);
 
     VirtualController c(seed);
-    c.startReports(turnStart);
-    ReportState state;
-    std::array<int, 3> lo{{32767, 32767, 32767}}, hi{{-32767, -32767, -32767}};
-    for (const Notification &n : c.advanceTo(turnStart + VirtualController::TurnMs)) {
-        if (!decodeReport(n.bytes.data(), n.bytes.size(), state).raw)
-            continue;
-        const int16_t m[3] = {state.rawSample.mag_x, state.rawSample.mag_y, state.rawSample.mag_z};
-        for (int i = 0; i < 3; ++i) {
-            lo[size_t(i)] = std::min<int>(lo[size_t(i)], m[i]);
-            hi[size_t(i)] = std::max<int>(hi[size_t(i)], m[i]);
-        }
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        // The calibration only keeps values inside -200..200; a turn must reach far across it.
-        QVERIFY2(lo[i] >= -200 && hi[i] <= 200, qPrintable(QString("axis %1: %2..%3").arg(i).arg(lo[i]).arg(hi[i])));
-        QVERIFY2(hi[i] - lo[i] >= 240, qPrintable(QString("axis %1: %2..%3").arg(i).arg(lo[i]).arg(hi[i])));
-        // The sweep is centred on the hard-iron offset, not on zero.
-        QVERIFY(std::abs((hi[i] + lo[i]) / 2 - c.hardIronOffset()[i]) < 40);
-    }
-}
-
-void TestVirtualController::controlsOnlyWhileTurning()
-{
-    VirtualController c(1);
-    int buttonsSeen = 0;
-    int trigLo = 127, trigHi = -128, rockLo = 127, rockHi = -128;
-    for (int64_t t = 0; t < VirtualController::CycleMs; t += 10) {
+    std::array<int, 3> lo{{999, 999, 999}}, hi{{-999, -999, -999}};
+    int buttons = 0;
+    for (int64_t t = turnStart; t < turnStart + VirtualController::TurnMs; t += 10) {
         const VirtualController::Truth s = c.truthAt(t);
-        if (!s.turning) {
-            QCOMPARE(int(s.btn), 0);
-            QCOMPARE(int(s.trig), -128);
-            QCOMPARE(int(s.rockX), 0);
-            QCOMPARE(int(s.rockY), 0);
-            continue;
+        for (size_t i = 0; i < 3; ++i) {
+            lo[i] = std::min<int>(lo[i], s.mag[i]);
+            hi[i] = std::max<int>(hi[i], s.mag[i]);
         }
         const int b = uint8_t(s.btn);
-        QVERIFY((b & (b - 1)) == 0);    // one button at a time
-        QVERIFY(b < 0x20);
-        buttonsSeen |= b;
-        trigLo = std::min<int>(trigLo, s.trig);
-        trigHi = std::max<int>(trigHi, s.trig);
-        rockLo = std::min<int>(rockLo, std::min(s.rockX, s.rockY));
-        rockHi = std::max<int>(rockHi, std::max(s.rockX, s.rockY));
+        QVERIFY(b < 0x20 && (b & (b - 1)) == 0);   // one button at a time
+        buttons |= b;
     }
-    QCOMPARE(buttonsSeen, 0x1F);
-    QCOMPARE(trigLo, -128);
-    QCOMPARE(trigHi, 127);
-    QVERIFY(rockLo <= -120 && rockHi >= 120);
+    QCOMPARE(buttons, 0x1F);
+    for (size_t i = 0; i < 3; ++i) {
+        // The calibration keeps only -200..200; a turn must sweep far across it, around the
+        // hard-iron offset.
+        const QByteArray range = QByteArray::number(lo[i]) + ".." + QByteArray::number(hi[i]);
+        QVERIFY2(lo[i] >= -200 && hi[i] <= 200 && hi[i] - lo[i] >= 240, range.constData());
+        QVERIFY2(std::abs((hi[i] + lo[i]) / 2 - c.hardIronOffset()[i]) < 40, range.constData());
+    }
 }
 
 void TestVirtualController::parameterFrames_data()
@@ -271,25 +216,23 @@ void TestVirtualController::parameterFrames_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<QVector<int>>("centre");
 
-    const ParamFrame good = buildParamFrame(MAG_PARAM{120, 35, 200, -75, -200, -3});
-    const QByteArray g(reinterpret_cast<const char *>(good.data()), int(good.size()));
-    auto changed = [&](int at, char value) {
-        QByteArray f = g;
-        f[at] = value;
-        return f;
+    const ParamFrame f = buildParamFrame(MAG_PARAM{120, 35, 200, -75, -200, -3});
+    const QByteArray g(reinterpret_cast<const char *>(f.data()), int(f.size()));
+    auto changed = [&](int at, int value) {
+        QByteArray bad = g;
+        bad[at] = char(value);
+        return bad;
     };
+    const QVector<int> none{0, 0, 0};
 
     QTest::newRow("valid") << g << true << QVector<int>{22, -82, 98};
-    QTest::newRow("valid, full range")
-            << QByteArray::fromHex("5A040100C8FF3800C8FF3800C8FF3800000002A5") << true
-            << QVector<int>{0, 0, 0};
-    QTest::newRow("bad checksum") << changed(18, char(g[18] + 1)) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("bad start") << changed(0, char(0x5B)) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("bad end") << changed(19, char(0xA4)) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("bad command") << changed(1, char(0x05)) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("too short") << g.left(19) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("too long") << g + char(0) << false << QVector<int>{0, 0, 0};
-    QTest::newRow("empty") << QByteArray() << false << QVector<int>{0, 0, 0};
+    QTest::newRow("bad checksum") << changed(18, g[18] + 1) << false << none;
+    QTest::newRow("bad start") << changed(0, 0x5B) << false << none;
+    QTest::newRow("bad end") << changed(19, 0xA4) << false << none;
+    QTest::newRow("bad command") << changed(1, 0x05) << false << none;
+    QTest::newRow("too short") << g.left(19) << false << none;
+    QTest::newRow("too long") << g + char(0) << false << none;
+    QTest::newRow("empty") << QByteArray() << false << none;
 }
 
 void TestVirtualController::parameterFrames()
@@ -305,63 +248,30 @@ void TestVirtualController::parameterFrames()
 
     const auto *bytes = reinterpret_cast<const uint8_t *>(frame.constData());
     QCOMPARE(c.writeParameter(frame.isEmpty() ? nullptr : bytes, size_t(frame.size()), t), valid);
-    QCOMPARE(c.receivedFrames().size(), size_t(1));
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(c.receivedFrames()[0].data()),
-                        int(c.receivedFrames()[0].size())),
-             frame);
 
     // The answer is due at once, ahead of any report.
     const std::vector<Notification> out = c.advanceTo(t);
     QCOMPARE(out.size(), size_t(1));
     const std::vector<uint8_t> &ack = out[0].bytes;
-    const QByteArray head = QByteArray(reinterpret_cast<const char *>(ack.data()), 12).toHex();
-    QCOMPARE(head, valid ? QByteArray("550101000000000000000000")
-                         : QByteArray("550101000100010001000000"));
-    ReportState state;
-    const ReportResult r = decodeReport(ack.data(), ack.size(), state);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(ack.data()), 12).toHex(),
+             QByteArray(valid ? "550101000000000000000000" : "550101000100010001000000"));
+    ReportState s;
+    const ReportResult r = decodeReport(ack.data(), ack.size(), s);
     QCOMPARE(r.ack, valid ? ReportAck::Success : ReportAck::Fail);
     // An acknowledgement must not also pass for orientation or sensor data.
-    QVERIFY(!r.pos);
-    QVERIFY(!r.raw);
+    QVERIFY(!r.pos && !r.raw);
 
     // From now on the magnetometer reads relative to the calibrated centre.
-    const VirtualController::Truth after = c.truthAt(t + 30);
-    for (int i = 0; i < 3; ++i)
-        QCOMPARE(int(after.mag[size_t(i)]), before.mag[size_t(i)] - centre[i]);
+    int checked = 0;
     for (const Notification &n : c.advanceTo(t + 30)) {
-        if (n.timeMs == t + 30 && decodeReport(n.bytes.data(), n.bytes.size(), state).raw)
-            QCOMPARE(int(state.rawSample.mag_x), before.mag[0] - centre[0]);
+        if (n.timeMs == t + 30 && decodeReport(n.bytes.data(), n.bytes.size(), s).raw) {
+            ++checked;
+            QCOMPARE(values(s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z),
+                     values(before.mag[0] - centre[0], before.mag[1] - centre[1],
+                            before.mag[2] - centre[2]));
+        }
     }
-}
-
-void TestVirtualController::ackOnlyWhileNotifying()
-{
-    // With notifications off the controller has no way to answer; the frame still counts.
-    VirtualController c(1);
-    const ParamFrame f = buildParamFrame(MAG_PARAM{100, 100, 100, -50, -50, -50});
-    QVERIFY(c.writeParameter(f.data(), f.size(), 1000));
-    QCOMPARE(c.nextDueMs(), std::numeric_limits<int64_t>::max());
-    QVERIFY(c.advanceTo(5000).empty());
-    QCOMPARE(c.magCentre(), (std::array<int16_t, 3>{{25, 25, 25}}));
-}
-
-void TestVirtualController::pauseAndResume()
-{
-    VirtualController c(1);
-    c.startReports(0);
-    QCOMPARE(c.advanceTo(1000).size(), size_t(175));
-    c.setPaused(true, 1000);
-    QVERIFY(c.advanceTo(3000).empty());
-
-    // An answer still goes out while paused.
-    const ParamFrame f = buildParamFrame(MAG_PARAM{});
-    c.writeParameter(f.data(), f.size(), 3000);
-    QCOMPARE(c.advanceTo(3000).size(), size_t(1));
-
-    // Resuming picks up at the normal rate, without the backlog of the pause.
-    c.setPaused(false, 3000);
-    QCOMPARE(c.nextDueMs(), int64_t(3010));
-    QCOMPARE(c.advanceTo(4000).size(), size_t(175));
+    QCOMPARE(checked, 1);
 }
 
 QTEST_GUILESS_MAIN(TestVirtualController)
