@@ -127,6 +127,13 @@ void TestEndToEnd::wholeJob()
              MagCalibration::barRect(0, probe->magMax()[0], probe->magMin()[0]));
 
     // Save: what the page shows is what the controller gets, and it says so.
+    MAG_PARAM shownParam;
+    shownParam.max_x = label("lab_max_x")->text().toShort();
+    shownParam.max_y = label("lab_max_y")->text().toShort();
+    shownParam.max_z = label("lab_max_z")->text().toShort();
+    shownParam.min_x = label("lab_min_x")->text().toShort();
+    shownParam.min_y = label("lab_min_y")->text().toShort();
+    shownParam.min_z = label("lab_min_z")->text().toShort();
     {
         BoxCatcher boxes;
         click("btn_save_param");
@@ -137,13 +144,6 @@ void TestEndToEnd::wholeJob()
     }
     const auto frames = dongle->receivedFrames(0);
     QCOMPARE(frames.size(), size_t(1));
-    MAG_PARAM shownParam;
-    shownParam.max_x = label("lab_max_x")->text().toShort();
-    shownParam.max_y = label("lab_max_y")->text().toShort();
-    shownParam.max_z = label("lab_max_z")->text().toShort();
-    shownParam.min_x = label("lab_min_x")->text().toShort();
-    shownParam.min_y = label("lab_min_y")->text().toShort();
-    shownParam.min_z = label("lab_min_z")->text().toShort();
     const ParamFrame expectedFrame = buildParamFrame(shownParam);
     QCOMPARE(frames[0], std::vector<uint8_t>(expectedFrame.begin(), expectedFrame.end()));
 
