@@ -1,4 +1,6 @@
+#include "hostlayer.h"
 #include "mainwindow.h"
+#include "virtualdongle.h"
 
 #include <QApplication>
 
@@ -6,8 +8,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
 
-    // The host-layer backend that the BLE worker talks through is installed here, before the
-    // window exists and so before any search can start a worker.
+    // The BLE worker talks through the virtual dongle until a layer for a real adapter exists.
+    // It is installed before the window, so before any search can start a worker, and it
+    // outlives the window, whose destructor stops the worker.
+    VirtualDongle dongle;
+    setHostBackend(&dongle);
 
     MainWindow *window = new MainWindow;
     window->setWindowOpacity(0.95);
@@ -15,5 +20,6 @@ int main(int argc, char *argv[])
     window->show();
     const int exitCode = app.exec();
     delete window;
+    setHostBackend(nullptr);
     return exitCode;
 }

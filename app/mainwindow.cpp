@@ -1,6 +1,10 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "btthread.h"
+#include "calibthread.h"
+#include "magthread.h"
+
 #include <QFont>
 #include <QMouseEvent>
 
@@ -63,9 +67,28 @@ MainWindow::~MainWindow()
     delete imgRockerCross;
 }
 
+// Closing the window ends the workers in order, so the process exits at once and cleanly:
+// the check's ticker, the calibration ticker (woken from its one-second pause), then the BLE
+// worker, whose loop ends on a quit message. Each stop returns within milliseconds.
 void MainWindow::stopWorkers()
 {
-    // workers are stopped here once they exist
+    if (calibThread) {
+        calibThread->stop();
+        calibThread->wait();
+        delete calibThread;
+        calibThread = nullptr;
+    }
+    if (magThread) {
+        magThread->requestStop();
+        magThread->wait();
+        delete magThread;
+        magThread = nullptr;
+    }
+    if (btThread) {
+        btThread->stop();
+        delete btThread;
+        btThread = nullptr;
+    }
 }
 
 // The window has no frame, so it is moved by a left drag anywhere on its background. Presses

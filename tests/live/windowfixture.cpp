@@ -23,20 +23,6 @@ const QImage *MainWindowProbe::image(const char *name) const
     return nullptr;
 }
 
-void MainWindowProbe::stopWorkers()
-{
-    if (w.calibThread) {
-        w.calibThread->stop();
-        w.calibThread->wait();
-    }
-    if (w.magThread) {
-        w.magThread->requestStop();
-        w.magThread->wait();
-    }
-    if (w.btThread)
-        w.btThread->stop();
-}
-
 BoxCatcher::BoxCatcher(std::function<void()> onBox)
     : onBox(std::move(onBox))
 {

@@ -56,8 +56,8 @@ struct MainWindowProbe
     void savePressed() { w.on_btn_save_param_clicked(); }
     void checkPressed() { w.on_btn_stationary_check_clicked(); }
 
-    // Ends every worker the window started, so a test leaves no thread behind.
-    void stopWorkers();
+    // Ends and frees every worker the window started, as closing the window does.
+    void stopWorkers() { w.stopWorkers(); }
 };
 
 // What a message box looked like when it came up.
