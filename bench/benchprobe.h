@@ -1,0 +1,132 @@
+// Shared by the measuring programs: a hook into the window's private state (MainWindow
+// declares MainWindowProbe a friend), clocks, per-thread CPU time and resident memory.
+#pragma once
+
+#include "mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+class BtThread;
+
+struct MainWindowProbe
+{
+    MainWindow &w;
+
+    BtThread *btThread() { return w.btThread; }
+    QList<QByteArray> &deviceAddresses() { return w.deviceAddresses; }
+    bool checkActive() const { return w.checkActive; }
+    bool calibIdle() const { return w.calibIdle; }
+    int checkCount() const { return w.checkCount; }
+    void searchPressed() { w.on_btn_search_clicked(); }
+    void connectPressed() { w.on_btn_connect_clicked(); }
+    void startCalibPressed() { w.on_btn_start_calib_clicked(); }
+    void checkPressed() { w.on_btn_stationary_check_clicked(); }
+    void stopWorkers() { w.stopWorkers(); }
+    void posSample(IMU_POS pos) { w.DisplayPosData(pos); }
+    void rawSample(IMU_RAW raw) { w.DisplayRawData(raw); }
+    void btnData(short b, short t, short x, short y) { w.DisplayBtnData(b, t, x, y); }
+    void validTick() { w.DisplayValidData(); }
+    void setPosUpdated() { w.posUpdated = true; }
+    void setCheckCount(int count) { w.checkCount = count; }
+    void setCheckActive(bool active) { w.checkActive = active; }
+};
+
+namespace bench {
+
+inline int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+inline int64_t threadCpuNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+inline long currentTid()
+{
+    return long(syscall(SYS_gettid));
+}
+
+// CPU time of any thread of this process, from the scheduler's own nanosecond count.
+inline int64_t taskCpuNs(long tid)
+{
+    if (tid <= 0)
+        return 0;
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/schedstat";
+    FILE *file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return 0;
+    long long ns = 0;
+    if (std::fscanf(file, "%lld", &ns) != 1)
+        ns = 0;
+    std::fclose(file);
+    return ns;
+}
+
+inline int64_t residentBytes()
+{
+    FILE *file = std::fopen("/proc/self/statm", "r");
+    if (!file)
+        return 0;
+    long long size = 0, resident = 0;
+    if (std::fscanf(file, "%lld %lld", &size, &resident) != 2)
+        resident = 0;
+    std::fclose(file);
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Runs the GUI event loop until `done` holds or `timeoutMs` passes.
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Presses OK on a modal message box, if one is up. Returns whether there was one.
+inline bool closeMessageBox()
+{
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return false;
+    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
+        ok->click();
+    else
+        box->reject();
+    return true;
+}
+
+// `sorted` in ascending order.
+inline double percentile(const std::vector<int64_t> &sorted, double p)
+{
+    if (sorted.empty())
+        return 0.0;
+    const size_t index = std::min(sorted.size() - 1, size_t(p * double(sorted.size() - 1) + 0.5));
+    return double(sorted[index]);
+}
+
+} // namespace bench
