@@ -2,7 +2,8 @@
 // slots and the 3-D view, measured on the running window.
 //
 //   bench_live [--source worker|direct] [--rate N] [--seconds S] [--load none|check|calib]
-//   bench_live --capacity [--seconds S]      (direct source, rising rates, S seconds each)
+//   bench_live --capacity [--seconds S] [--max-rate N]
+//                                      (direct source, rising rates, S seconds each)
 //
 // worker: the virtual dongle in real time streams N orientation reports a second (plus the
 // three sensor reports at a quarter of that each) through the BLE worker, as the tool runs.
@@ -101,6 +102,7 @@ struct Options {
     double seconds = 60.0;
     QString load = QStringLiteral("none");
     bool capacity = false;
+    int maxRate = 1000000;   // capacity search: highest rate tried
     double warmup = 2.0;
 };
 
@@ -322,8 +324,7 @@ Figures measure(Meter &meter, MainWindowProbe &probe, const Options &options, do
     const int64_t wallBefore = monotonicNs();
     meter.recording = true;
 
-    bench::waitUntil([&] { return monotonicNs() - wallBefore >= int64_t(seconds * 1e9); },
-                     int(seconds * 1000) + 60000);
+    bench::runFor(int(seconds * 1000));
 
     {
         std::lock_guard<std::mutex> lock(meter.backlogMutex);
@@ -402,6 +403,7 @@ Options parse(const QStringList &args)
         else if (a == QLatin1String("--seconds")) { o.seconds = value.toDouble(); ++i; }
         else if (a == QLatin1String("--load")) { o.load = value; ++i; }
         else if (a == QLatin1String("--warmup")) { o.warmup = value.toDouble(); ++i; }
+        else if (a == QLatin1String("--max-rate")) { o.maxRate = value.toInt(); ++i; }
         else if (a == QLatin1String("--capacity")) { o.capacity = true; o.source = QStringLiteral("direct"); }
         else { std::fprintf(stderr, "unknown argument %s\n", qPrintable(a)); std::exit(2); }
     }
@@ -447,7 +449,7 @@ int main(int argc, char *argv[])
     window->setWindowFlags(Qt::FramelessWindowHint);
     window->show();
     MainWindowProbe probe{*window};
-    bench::waitUntil([] { return false; }, 300);   // let the window map and draw
+    bench::runFor(300);   // let the window map and draw
 
     probe.searchPressed();
     BtThread *bt = probe.btThread();
@@ -490,7 +492,7 @@ int main(int argc, char *argv[])
             emitter.reset(new DirectEmitter(bt, meter, stream));
             emitter->start(options.rate);
         }
-        bench::waitUntil([] { return false; }, int(options.warmup * 1000));
+        bench::runFor(int(options.warmup * 1000));
         const Figures f = measure(meter, probe, options, options.seconds);
         print(options, options.rate, f);
         if (emitter)
@@ -502,10 +504,12 @@ int main(int argc, char *argv[])
         int best = 0;
         for (int rate : {1000, 2000, 5000, 10000, 15000, 20000, 25000, 30000, 40000, 50000,
                          60000, 80000}) {
+            if (rate > options.maxRate)
+                break;
             Options step = options;
             step.rate = rate;
             emitter.start(rate);
-            bench::waitUntil([] { return false; }, int(options.warmup * 1000));
+            bench::runFor(int(options.warmup * 1000));
             const Figures f = measure(meter, probe, step, options.seconds);
             emitter.stop();
             print(step, rate, f);

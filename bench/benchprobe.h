@@ -7,7 +7,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdint>
@@ -94,17 +96,33 @@ inline int64_t residentBytes()
     return resident * sysconf(_SC_PAGESIZE);
 }
 
-// Runs the GUI event loop until `done` holds or `timeoutMs` passes.
+// Runs the GUI event loop, as the tool's own does, until `done` holds (tested every 5 ms)
+// or `timeoutMs` passes.
 inline bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
+    if (done())
+        return true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QTimer poll;
+    bool met = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        met = done();
+        if (met || elapsed.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    return met;
+}
+
+// Runs the GUI event loop for `ms` milliseconds with nothing else of ours in it.
+inline void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // Presses OK on a modal message box, if one is up. Returns whether there was one.

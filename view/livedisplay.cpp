@@ -6,6 +6,8 @@
 #include "displaygl.h"
 
 #include <QLabel>
+#include <QPicture>
+#include <QVariant>
 
 namespace {
 
@@ -15,9 +17,53 @@ QString statusText(const char *status)
            + QLatin1String(status) + QStringLiteral("</span></p></body></html>");
 }
 
+// Built once: the slots set them for every report.
+const QString &normalStatus()
+{
+    static const QString text = statusText("Status:Normal!");
+    return text;
+}
+
+const QString &calibrationStatus()
+{
+    static const QString text = statusText("Status:Calibration!");
+    return text;
+}
+
+// Reports come up to a thousand times a second and mostly leave the lights as they are. A
+// light's picture is converted from its image once and kept on its label, and a label that
+// already shows that very picture is left alone: setting it again, or clearing a label that
+// is already empty, would repaint the label for nothing.
+const char LightPixmapProperty[] = "imucal_lightPixmap";
+const char LightImageKeyProperty[] = "imucal_lightImageKey";
+
 void showImage(QLabel *label, const QImage *image)
 {
-    label->setPixmap(image ? QPixmap::fromImage(*image) : QPixmap());
+    if (!image || image->isNull()) {
+        label->setPixmap(QPixmap());
+        return;
+    }
+    QPixmap pixmap;
+    const qint64 imageKey = image->cacheKey();
+    if (label->property(LightImageKeyProperty).toLongLong() == imageKey) {
+        pixmap = label->property(LightPixmapProperty).value<QPixmap>();
+    } else {
+        pixmap = QPixmap::fromImage(*image);
+        label->setProperty(LightPixmapProperty, QVariant::fromValue(pixmap));
+        label->setProperty(LightImageKeyProperty, imageKey);
+    }
+    const QPixmap shown = label->pixmap(Qt::ReturnByValue);
+    if (!shown.isNull() && shown.cacheKey() == pixmap.cacheKey())
+        return;
+    label->setPixmap(pixmap);
+}
+
+void clearLight(QLabel *label)
+{
+    if (label->pixmap(Qt::ReturnByValue).isNull() && label->text().isEmpty()
+            && label->picture(Qt::ReturnByValue).isNull() && !label->movie())
+        return;
+    label->clear();
 }
 
 } // namespace
@@ -45,13 +91,13 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
     case ButtonLight::None:
         // Only a report with no button held puts the lights out; the trigger and joystick
         // lights below come on again at once if those are still out of rest.
-        ui->lab_light_left->clear();
-        ui->lab_light_middle->clear();
-        ui->lab_light_right->clear();
-        ui->lab_light_power->clear();
-        ui->lab_light_back->clear();
-        ui->lab_trigger_stick->clear();
-        ui->lab_rocker_light->clear();
+        clearLight(ui->lab_light_left);
+        clearLight(ui->lab_light_middle);
+        clearLight(ui->lab_light_right);
+        clearLight(ui->lab_light_power);
+        clearLight(ui->lab_light_back);
+        clearLight(ui->lab_trigger_stick);
+        clearLight(ui->lab_rocker_light);
         break;
     }
 
@@ -74,7 +120,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));
-    ui->lab_status->setText(statusText("Status:Calibration!"));
+    ui->lab_status->setText(calibrationStatus());
 }
 
 void MainWindow::DisplayPosData(IMU_POS pos)
@@ -82,6 +128,6 @@ void MainWindow::DisplayPosData(IMU_POS pos)
     lastPosData = posData;
     posData = pos;
     posUpdated = true;
-    ui->lab_status->setText(statusText("Status:Normal!"));
+    ui->lab_status->setText(normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }
