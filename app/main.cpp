@@ -1,18 +1,19 @@
 #include "hostlayer.h"
 #include "mainwindow.h"
-#include "virtualdongle.h"
+#include "qtblehost.h"
 
 #include <QApplication>
 
+// The tool on the computer's own Bluetooth adapter. (imu-calibration-tool-demo is the same
+// tool on the virtual dongle.)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
 
-    // The BLE worker talks through the virtual dongle until a layer for a real adapter exists.
-    // It is installed before the window, so before any search can start a worker, and it
-    // outlives the window, whose destructor stops the worker.
-    VirtualDongle dongle;
-    setHostBackend(&dongle);
+    // Installed before the window, so before any search can start a worker, and it outlives
+    // the window, whose destructor stops the worker.
+    QtBleHost host;
+    setHostBackend(&host);
 
     MainWindow *window = new MainWindow;
     window->setWindowOpacity(0.95);

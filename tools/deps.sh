@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the tool and its tests need, skipping those already present.
+# Qt Bluetooth for the tool on a real adapter; D-Bus, Python's D-Bus and GLib bindings for the
+# stand-in BlueZ its tests run against; xdotool to drive the tool's window in those tests;
+# dpkg-dev for the package's dependencies (cpack).
 set -euo pipefail
 
 packages=(
@@ -7,6 +10,9 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev libgl1-mesa-dev
     libgl1-mesa-dri fonts-liberation
     xvfb xauth
+    qtconnectivity5-dev
+    dbus-daemon python3-dbus python3-gi xdotool
+    dpkg-dev
 )
 
 missing=()
