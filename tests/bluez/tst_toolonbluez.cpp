@@ -1,0 +1,138 @@
+// The installed-style tool itself (imu-calibration-tool, its own process and window) against
+// the stand-in BlueZ: a person's clicks on search, connect and save, under the test's X
+// display. What the tool did is read back from the stand-in and from the window's pixels.
+#include "standin.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QtTest>
+
+namespace {
+
+constexpr int Wait = 15000;
+
+// Window coordinates of the controls (the form is fixed): the page buttons, the search and
+// connect buttons of the setup page, the save button of the calibration page, and the status
+// label.
+const QPoint SearchButton(288, 527);
+const QPoint ConnectButton(488, 527);
+const QPoint MagnetPageButton(155, 98);
+const QPoint SaveButton(488, 527);
+const QRect StatusLabel(55, 470, 200, 25);
+
+bool xdotool(const QStringList &args, QString *output = nullptr)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    if (!p.waitForFinished(Wait) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+} // namespace
+
+class TestToolOnBluez : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void searchConnectStreamAndSave();
+
+private:
+    bool click(const QPoint &at);
+    QImage grab(const QRect &area);
+
+    BluezStandIn standIn;
+    QProcess tool;
+    WId window = 0;
+};
+
+void TestToolOnBluez::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        QSKIP("needs an X display (the suite runs under xvfb-run)");
+    QString error;
+    QVERIFY2(standIn.start(&error), qPrintable(error));
+    QVERIFY(standIn.reset());
+}
+
+void TestToolOnBluez::cleanupTestCase()
+{
+    if (tool.state() != QProcess::NotRunning) {
+        tool.terminate();
+        if (!tool.waitForFinished(5000)) {
+            tool.kill();
+            tool.waitForFinished();
+        }
+    }
+    standIn.stop();
+}
+
+bool TestToolOnBluez::click(const QPoint &at)
+{
+    return xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"),
+                    QString::number(window), QString::number(at.x()), QString::number(at.y()),
+                    QStringLiteral("click"), QStringLiteral("1")});
+}
+
+QImage TestToolOnBluez::grab(const QRect &area)
+{
+    return QGuiApplication::primaryScreen()
+            ->grabWindow(window, area.x(), area.y(), area.width(), area.height())
+            .toImage();
+}
+
+void TestToolOnBluez::searchConnectStreamAndSave()
+{
+    // The tool reads its pictures from ./image.
+    tool.setWorkingDirectory(QStringLiteral(SOURCE_ROOT));
+    tool.setProcessChannelMode(QProcess::ForwardedChannels);
+    tool.start(QStringLiteral(TOOL_PATH), QStringList());
+    QVERIFY(tool.waitForStarted());
+    QString id;
+    QVERIFY2(xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                      QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                      QStringLiteral("^IMU Calibration Tool$")}, &id) && !id.isEmpty(),
+             "the tool's window did not show");
+    window = WId(id.split('\n').first().toULongLong());
+    QTRY_VERIFY_WITH_TIMEOUT(!grab(StatusLabel).isNull(), Wait);
+    const QImage unconnected = grab(StatusLabel);
+
+    // Search: the worker starts, the adapter is ready, the scan runs and sees the controller.
+    QVERIFY(click(SearchButton));
+    QTRY_VERIFY_WITH_TIMEOUT(standIn.log().contains("StartDiscovery"), Wait);
+
+    // Connect acts on the first listed controller once the list has one; until then a press
+    // does nothing, so it is pressed again until the stand-in is asked to connect.
+    const bool asked = QTest::qWaitFor([this] {
+        click(ConnectButton);
+        return QTest::qWaitFor([this] { return standIn.log().contains("Connect"); }, 500);
+    }, Wait);
+    QVERIFY(asked);
+
+    // Reports flow and the status label changes from "Unconnected" to "Normal".
+    QTRY_VERIFY_WITH_TIMEOUT(standIn.log().contains("StartNotify"), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(standIn.sent().size() > 100, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(grab(StatusLabel) != unconnected, Wait);
+    grab(QRect(0, 0, 800, 600)).save(QStringLiteral("toolonbluez-connected.png"));
+
+    // Save on the calibration page: the 20-byte frame reaches the controller.
+    QVERIFY(click(MagnetPageButton));
+    QVERIFY(click(SaveButton));
+    QTRY_COMPARE_WITH_TIMEOUT(standIn.writes().size(), 1, Wait);
+    const QByteArray frame = standIn.writes().first();
+    QCOMPARE(frame.size(), 20);
+    QCOMPARE(frame.left(3), QByteArray::fromHex("5A0401"));
+    QCOMPARE(frame.right(1), QByteArray::fromHex("A5"));
+    QVERIFY(tool.state() == QProcess::Running);
+}
+
+QTEST_MAIN(TestToolOnBluez)
+#include "tst_toolonbluez.moc"
