@@ -44,7 +44,9 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == window && event->type() == QEvent::Paint && !painted) {
+        // The window's own widget may never paint: its children cover it.
+        auto *widget = qobject_cast<QWidget *>(watched);
+        if (event->type() == QEvent::Paint && !painted && widget && widget->window() == window) {
             painted = true;
             // Runs once this paint has been flushed to the window.
             QTimer::singleShot(0, this, [this] { check(); });
@@ -78,7 +80,7 @@ int child(int argc, char *argv[])
     window->setWindowOpacity(0.95);
     window->setWindowFlags(Qt::FramelessWindowHint);
     FirstFrame first(window);
-    window->installEventFilter(&first);
+    app.installEventFilter(&first);
     window->show();
     std::printf("main_ns=%lld\nbuilt_ns=%lld\n", (long long)entered, (long long)built);
     const int code = app.exec();
