@@ -8,6 +8,21 @@
 # gcc is used: it is the compiler Debian builds Qt with, and its ASan/TSan runtimes come with
 # build-essential. Suppression files cover third-party libraries only, never the tool's code.
 set -euo pipefail
+
+# Test launcher of the address build (ctest runs every test through it). Mesa unloads its
+# software GL driver at exit, and LeakSanitizer then finds blocks that only the unloaded
+# driver still pointed to, in a module it can no longer name. Loading the driver up front
+# keeps it mapped, so those blocks stay reachable and nothing of ours needs hiding. The ASan
+# runtime has to come first among preloaded libraries.
+if [ "${1:-}" = --exec ]; then
+    shift
+    preload=$(readlink -f "$(g++ -print-file-name=libasan.so)")
+    for dri in /usr/lib/x86_64-linux-gnu/dri/swrast_dri.so /usr/lib/*/dri/swrast_dri.so; do
+        if [ -e "$dri" ]; then preload="$preload $dri"; break; fi
+    done
+    LD_PRELOAD="$preload${LD_PRELOAD:+ $LD_PRELOAD}" exec "$@"
+fi
+
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
@@ -21,13 +36,17 @@ esac
 
 tools/deps.sh
 
+launcher=()
+[ "$mode" = address ] && launcher=(-DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/sanitize.sh;--exec")
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
-      -DIMU_SANITIZE="$sanitizers" >/dev/null
+      -DIMU_SANITIZE="$sanitizers" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"${IMU_JOBS:-2}"
 
-# Every finding aborts the test process, so ctest sees it as a failure.
+# Every finding aborts the test process, so ctest sees it as a failure. (No
+# strict_string_checks: libxkbcommon-x11 hands strndup() a counted, unterminated buffer, which
+# that option reports as an overflow while Qt connects to the X server.)
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export LSAN_OPTIONS="suppressions=$root/tools/lsan.supp:print_suppressions=0"
 export TSAN_OPTIONS="suppressions=$root/tools/tsan.supp:halt_on_error=1:abort_on_error=1:second_deadlock_stack=1:print_suppressions=0"
 
@@ -35,7 +54,7 @@ ctest_args=(--test-dir "$build" --output-on-failure)
 if [ "$mode" = thread ]; then
     # Tests declared with imu_add_test(... THREADS) carry the label "threads". Until every
     # threaded test has it, the known ones are picked by name as well.
-    known='^tst_(btthread|hostlayer|tickers|virtualdongle|window)$'
+    known='^tst_(btthread|hostlayer|tickers|virtualdongle|workeronvirtualdongle|window|endtoend)$'
     if ctest --test-dir "$build" -N -L '^threads$' | grep -q 'Total Tests: [1-9]'; then
         ctest_args+=(-L '^threads$')
     else
