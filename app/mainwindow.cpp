@@ -5,6 +5,7 @@
 #include "calibthread.h"
 #include "magthread.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QMouseEvent>
 
@@ -115,6 +116,12 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 void MainWindow::mouseReleaseEvent(QMouseEvent *)
 {
     dragging = false;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    windowClosed = true;
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::on_btn_close_clicked()

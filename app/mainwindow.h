@@ -18,6 +18,7 @@ class MainWindow;
 class BtThread;
 class MagThread;
 class CalibThread;
+class QCloseEvent;
 class QMouseEvent;
 
 class MainWindow : public QMainWindow
@@ -54,9 +55,14 @@ private:
 
     void initSkin();
     void stopWorkers();
+    void closeEvent(QCloseEvent *event) override;
 
     Ui::MainWindow *ui;
     bool dragging = false;
+    // Set when the user closes the window. Answers that arrive after that (the controller's
+    // reply to a save, a check that ends) show no box: nobody would see it, and while it is up
+    // the closed tool could not quit.
+    bool windowClosed = false;
     QPoint dragOffset;
 
     BtThread *btThread = nullptr;

@@ -106,10 +106,11 @@ void MainWindow::DisplayValidData()
             calibThread->stop();
         checkActive = false;
         const bool passed = StationaryCheck::passed(checkSum);
-        QMessageBox::information(this, QStringLiteral("Stationary"),
-                                 passed ? QStringLiteral("Station check success!")
-                                        : QStringLiteral("Station check failed!"),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+        if (!windowClosed)
+            QMessageBox::information(this, QStringLiteral("Stationary"),
+                                     passed ? QStringLiteral("Station check success!")
+                                            : QStringLiteral("Station check failed!"),
+                                     QMessageBox::Ok, QMessageBox::NoButton);
     }
 
     ++checkCount;

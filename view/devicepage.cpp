@@ -42,6 +42,8 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     switch (code) {
     case -1:
     case 4:
+        if (windowClosed)
+            break;
         QMessageBox::information(this, QString(), message, QMessageBox::Ok,
                                  QMessageBox::NoButton);
         break;

@@ -132,6 +132,8 @@ private slots:
     void malformedNotifications_data();
     void malformedNotifications();
     void thousandAdvertisers();
+    void answersAfterClosing_data();
+    void answersAfterClosing();
 
 private:
     QLabel *label(const char *name) { return window->findChild<QLabel *>(name); }
@@ -609,6 +611,53 @@ void TestFaults::thousandAdvertisers()
     heartbeat.stop();
     qInfo("longest gap between GUI timer beats: %lld ms", longestGap);
     QVERIFY2(longestGap < 250, qPrintable(QString::number(longestGap)));
+}
+
+// The user closes the window while an answer is on its way: a save's acknowledgement (the
+// close click waited while the save held the GUI thread), the dongle's failure right after a
+// search, the last sample of a check. Nobody is left to read a box, and a box up at that
+// moment would keep the closed tool from quitting until someone dismissed it.
+void TestFaults::answersAfterClosing_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("write acknowledged") << "save";
+    QTest::newRow("dongle failed") << "dongle";
+    QTest::newRow("check ended") << "check";
+}
+
+void TestFaults::answersAfterClosing()
+{
+    QFETCH(QString, answer);
+    BoxCatcher boxes;
+    if (answer == "save") {
+        searchAndConnect();
+        QMetaObject::invokeMethod(window.get(), "close", Qt::QueuedConnection);
+        button("btn_save_param")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window->isHidden(), 5000);
+        // The acknowledgement went out before any later report.
+        const int sentAfterSave = sent->posCount();
+        QTRY_VERIFY_WITH_TIMEOUT(delivered->pos > sentAfterSave + 5, 5000);
+        QCOMPARE(dongle->receivedFrames(0).size(), size_t(1));
+    } else if (answer == "dongle") {
+        dongle->setDongleAbsent(true);
+        button("btn_search")->click();
+        int failures = 0;
+        connect(probe->btThread(), &BtThread::BtSender, &delivered->context,
+                [&failures](int code, char *, char *) { failures += code == -1 ? 1 : 0; });
+        window->close();
+        QTRY_COMPARE_WITH_TIMEOUT(failures, 1, 5000);
+    } else {
+        searchAndConnect();
+        button("btn_stationary_check")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(probe->checkCount() > 10, 5000);
+        pauseAndDrain();
+        probe->checkCount() = 1000;   // the next sample is the check's last
+        window->close();
+        dongle->setReportsPaused(false);
+        QTRY_VERIFY_WITH_TIMEOUT(!probe->checkActive(), 5000);
+        QCOMPARE(probe->checkCount(), 1001);
+    }
+    QCOMPARE(boxes.seen.size(), 0);
 }
 
 QTEST_MAIN(TestFaults)
