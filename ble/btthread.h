@@ -41,6 +41,8 @@ protected:
     void run() override;
 
 private:
+    friend struct BtThreadFuzzAccess;  // lets the fuzz target drive the event handlers without the thread
+
     void handleEvent(uint32_t code, uintptr_t param);
     void handleDeviceFound(const HostDeviceFoundEvent *event);
     void handleDatabase(const HostDatabaseEvent *event);

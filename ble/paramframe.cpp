@@ -46,7 +46,8 @@ bool parseParamFrame(const uint8_t *bytes, size_t length, MAG_PARAM *param)
 {
     if (!bytes || length != ParamFrameSize)
         return false;
-    if (bytes[0] != 0x5A || bytes[19] != 0xA5 || bytes[18] != checksum(bytes))
+    if (bytes[0] != 0x5A || bytes[1] != 0x04 || bytes[2] != 0x01 || bytes[19] != 0xA5
+        || bytes[18] != checksum(bytes))
         return false;
     if (param) {
         param->max_x = getValue(bytes, 3);

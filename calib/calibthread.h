@@ -2,10 +2,10 @@
 // take the newest orientation sample.
 #pragma once
 
-#include <QMutex>
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class CalibThread : public QThread
 {
@@ -13,6 +13,7 @@ class CalibThread : public QThread
 
 public:
     CalibThread() = default;
+    ~CalibThread() override;
 
     // Starts the ticks, or keeps them coming if the loop is still running. A stop that the
     // loop has not acted on yet is withdrawn, so every check that starts gets its ticks.
@@ -29,6 +30,8 @@ protected:
 
 private:
     std::atomic<bool> stopRequested{false};
-    QMutex stateMutex;    // makes "stop seen, loop leaving" one step against startTicks()
+    // Makes "stop seen, loop leaving" one step against startTicks(). A std::mutex rather
+    // than a QMutex so that ThreadSanitizer sees the ordering it gives.
+    std::mutex stateMutex;
     bool looping = false; // guarded by stateMutex
 };

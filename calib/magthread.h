@@ -2,11 +2,11 @@
 // sample into the recorded extremes.
 #pragma once
 
-#include <QMutex>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 class MagThread : public QThread
 {
@@ -14,6 +14,7 @@ class MagThread : public QThread
 
 public:
     MagThread() = default;
+    ~MagThread() override;
 
     // Ends the loop at once, also in the middle of its one-second pause. Callable from any
     // thread; wait() afterwards to join.
@@ -27,6 +28,7 @@ protected:
 
 private:
     std::atomic<bool> stopRequested{false};
-    QMutex pauseMutex;
-    QWaitCondition pauseWake;
+    // std primitives rather than Qt's, so that ThreadSanitizer sees the ordering they give.
+    std::mutex pauseMutex;
+    std::condition_variable pauseWake;
 };

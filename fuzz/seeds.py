@@ -96,7 +96,7 @@ write("fuzz_notification", "oversized", report(4, 1, 2, 3) + bytes(range(256)) *
 
 # --- events: a connection from start to stream ------------------------------------------------
 def event(seed, kind):
-    seed.rng(kind, 0, 10)
+    seed.rng(kind, 0, 9)
 
 
 def database(seed, services):
@@ -117,7 +117,7 @@ def database(seed, services):
 
 def connection(broken_database=False):
     s = Seed()
-    s.u8(0x07)                                  # init, start and scan succeed
+    s.u8(0x00)                                  # the scan is accepted
     event(s, 0); s.boolean(False).u64(1)        # dongle ready
     event(s, 1); address(s, 0x1234, 0x56, 0x789ABC); s.i16(-60).boolean(True)
     s.string("IMU Controller A")
@@ -135,16 +135,15 @@ def connection(broken_database=False):
     event(s, 8); s.rng(20, 0, 2048); s.raw(ack(True)); s.u32(1).u16(0x0D)
     event(s, 4); s.u32(1).u16(8).u16(8)         # link lost
     event(s, 9); s.u32(11).u16(0x1234)
-    event(s, 10); s.u16(5).rng(6, 0, 8).u16(0xBEEF)
     return s.bytes()
 
 
 write("fuzz_events", "connection", connection())
 write("fuzz_events", "broken_database", connection(broken_database=True))
-s = Seed(); s.u8(0x07); event(s, 0); s.boolean(True)        # no dongle
+s = Seed(); s.u8(0x00); event(s, 0); s.boolean(True)        # no dongle
 write("fuzz_events", "no_dongle", s.bytes())
-s = Seed(); s.u8(0x00); event(s, 0); s.boolean(False).u64(1)  # init fails
-write("fuzz_events", "init_fails", s.bytes())
+s = Seed(); s.u8(0x10); event(s, 0); s.boolean(False).u64(1)  # scan refused
+write("fuzz_events", "scan_refused", s.bytes())
 
 # --- connect: a flag byte (bit 0: connection parameters refused), then the text ------------
 for name, text in [("valid", b"123456789ABC"), ("lower", b"00ab0c00000d"),

@@ -52,14 +52,8 @@ export TSAN_OPTIONS="suppressions=$root/tools/tsan.supp:halt_on_error=1:abort_on
 
 ctest_args=(--test-dir "$build" --output-on-failure)
 if [ "$mode" = thread ]; then
-    # Tests declared with imu_add_test(... THREADS) carry the label "threads". Until every
-    # threaded test has it, the known ones are picked by name as well.
-    known='^tst_(btthread|hostlayer|tickers|virtualdongle|workeronvirtualdongle|window|endtoend)$'
-    if ctest --test-dir "$build" -N -L '^threads$' | grep -q 'Total Tests: [1-9]'; then
-        ctest_args+=(-L '^threads$')
-    else
-        ctest_args+=(-R "$known")
-    fi
+    # The tests declared with imu_add_test(... THREADS) carry the label "threads".
+    ctest_args+=(-L '^threads$')
 fi
 
 if [ -n "${DISPLAY:-}" ]; then

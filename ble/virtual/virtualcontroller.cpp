@@ -170,7 +170,7 @@ int64_t VirtualController::nextDueMs() const
 std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_t nowMs)
 {
     std::vector<Notification> out;
-    auto emit = [&](ReportType type, int64_t t) {
+    auto produce = [&](ReportType type, int64_t t) {
         const auto bytes = encodeReport(type, t);
         out.push_back(Notification{t, std::vector<uint8_t>(bytes.begin(), bytes.end())});
     };
@@ -185,13 +185,13 @@ std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_
         if (!slotDue)
             break;
         const int64_t t = slotTime(nextSlot);
-        emit(OrientationReport, t);
+        produce(OrientationReport, t);
         // One sensor report per orientation report, cycling through the three sensors, so
         // each sensor comes at a quarter of the orientation rate.
         switch (nextSlot % 4) {
-        case 1: emit(AccelReport, t); break;
-        case 2: emit(GyroReport, t); break;
-        case 3: emit(MagReport, t); break;
+        case 1: produce(AccelReport, t); break;
+        case 2: produce(GyroReport, t); break;
+        case 3: produce(MagReport, t); break;
         default: break;
         }
         ++nextSlot;

@@ -81,11 +81,20 @@ void TestParamFrame::rejects_data()
     badChecksum[18] = char(frame[18] + 1);
     QByteArray changedValue = frame;
     changedValue[4] = char(frame[4] ^ 0x01);
+    // Another command or version, with the checksum fixed up so only the header is wrong.
+    QByteArray otherCommand = frame;
+    otherCommand[1] = char(0x05);
+    otherCommand[18] = char(frame[18] + 1);
+    QByteArray otherVersion = frame;
+    otherVersion[2] = char(0x02);
+    otherVersion[18] = char(frame[18] + 1);
 
     QTest::newRow("wrong start") << badStart;
     QTest::newRow("wrong end") << badEnd;
     QTest::newRow("wrong checksum") << badChecksum;
     QTest::newRow("value changed in transit") << changedValue;
+    QTest::newRow("other command byte") << otherCommand;
+    QTest::newRow("other version byte") << otherVersion;
     QTest::newRow("one byte short") << frame.left(19);
     QTest::newRow("one byte long") << frame + QByteArray(1, char(0xA5));
     QTest::newRow("empty") << QByteArray();

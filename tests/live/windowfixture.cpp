@@ -8,7 +8,6 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QImage>
-#include <QMutexLocker>
 
 const QImage *MainWindowProbe::image(const char *name) const
 {
@@ -52,19 +51,19 @@ void BoxCatcher::poll()
 
 QStringList RecordingBackend::calls() const
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     return log;
 }
 
 void RecordingBackend::clear()
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     log.clear();
 }
 
 bool RecordingBackend::note(const QString &call)
 {
-    QMutexLocker lock(&mutex);
+    std::lock_guard<std::mutex> lock(mutex);
     log.append(call);
     return true;
 }
@@ -77,7 +76,7 @@ bool RecordingBackend::connect(const BleAddress &address)
 }
 
 namespace {
-void writePicture(const QString &path, QColor colour, QSize size)
+void writePicture(const QString &path, const QColor &colour, QSize size)
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(colour);

@@ -8,13 +8,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QMutex>
 #include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
+#include <mutex>
 
 class BtThread;
 
@@ -116,7 +116,7 @@ public:
 
 private:
     bool note(const QString &call);
-    mutable QMutex mutex;
+    mutable std::mutex mutex;   // std, so ThreadSanitizer sees it
     QStringList log;
 };
 
