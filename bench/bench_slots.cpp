@@ -161,7 +161,7 @@ int main(int argc, char *argv[])
     window->setWindowOpacity(0.95);
     window->setWindowFlags(Qt::FramelessWindowHint);
     window->show();
-    bench::waitUntil([] { return false; }, 300);
+    bench::runFor(300);
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
