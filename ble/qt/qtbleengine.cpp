@@ -26,10 +26,8 @@ void QtBleEngine::closeAll()
 {
     if (agent)
         agent->stop();
-    for (auto &entry : links) {
+    for (auto &entry : links)
         entry.second->close();
-        delete entry.second;
-    }
     links.clear();
 }
 
@@ -113,7 +111,6 @@ bool QtBleEngine::cancel()
     for (auto it = links.begin(); it != links.end();) {
         if (it->second->isConnecting()) {
             it->second->close();
-            it->second->deleteLater();
             it = links.erase(it);
         } else {
             ++it;
@@ -146,8 +143,7 @@ bool QtBleEngine::connectTo(uint64_t key)
     if (nextConnId == 0)
         nextConnId = 1;
     auto *newLink = new QtBleLink(id, makeBleAddress(key), controller, target, connectTimeoutMs, this);
-    connect(newLink, &QtBleLink::finished, this, &QtBleEngine::onLinkFinished,
-            Qt::QueuedConnection);
+    connect(newLink, &QtBleLink::finished, this, &QtBleEngine::onLinkFinished);
     links[id] = newLink;
     newLink->open();
     return true;
@@ -155,11 +151,7 @@ bool QtBleEngine::connectTo(uint64_t key)
 
 void QtBleEngine::onLinkFinished(uint32_t connId)
 {
-    const auto it = links.find(connId);
-    if (it == links.end())
-        return;
-    it->second->deleteLater();
-    links.erase(it);
+    links.erase(connId);
 }
 
 QtBleLink *QtBleEngine::link(uint32_t connId) const
@@ -175,7 +167,6 @@ bool QtBleEngine::disconnect(uint32_t connId)
         return false;
     links.erase(connId);
     l->close();
-    l->deleteLater();
     return true;
 }
 

@@ -28,8 +28,13 @@ QtBleLink::QtBleLink(uint32_t connId, const BleAddress &peer, QLowEnergyControll
 {
     controller->setParent(this);
     connectTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the limit is a promise to the caller.
+    connectTimer.setTimerType(Qt::PreciseTimer);
     connectTimer.setInterval(connectTimeoutMs);
     connect(&connectTimer, &QTimer::timeout, this, &QtBleLink::onConnectTimeout);
+    closeTimer.setSingleShot(true);
+    closeTimer.setInterval(CloseGraceMs);
+    connect(&closeTimer, &QTimer::timeout, this, &QObject::deleteLater);
     connect(controller, &QLowEnergyController::connected, this, &QtBleLink::onConnected);
     connect(controller, &QLowEnergyController::disconnected, this, &QtBleLink::onDisconnected);
     connect(controller, QOverload<QLowEnergyController::Error>::of(&QLowEnergyController::error),
@@ -56,11 +61,22 @@ void QtBleLink::open()
 
 void QtBleLink::close()
 {
-    if (state == State::Gone)
-        return;
+    if (state != State::Gone)
+        retire();
+}
+
+// Ends the link for good. The controller is let go only once it is disconnected: deleting it
+// while connected would leave the peer to Qt's destructor.
+void QtBleLink::retire()
+{
     state = State::Gone;
     connectTimer.stop();
     failPendingWrites();
+    if (controller->state() == QLowEnergyController::UnconnectedState) {
+        deleteLater();
+        return;
+    }
+    closeTimer.start();
     controller->disconnectFromDevice();
 }
 
@@ -81,14 +97,15 @@ void QtBleLink::onDisconnected()
         break;
     case State::Connected:
         qCInfo(lcLink) << "link" << id << "lost";
-        state = State::Gone;
-        failPendingWrites();
-        if (discovering)
-            databaseDone(false);
+        discovering = false;
         target.post(hostFailureEvent(LinkLostFailure, id));
-        finish();
+        retire();
+        emit finished(id);
         break;
-    default:
+    case State::Gone:
+        deleteLater();
+        break;
+    case State::Idle:
         break;
     }
 }
@@ -118,15 +135,8 @@ void QtBleLink::onConnectTimeout()
 
 void QtBleLink::failConnection(uint16_t status)
 {
-    state = State::Gone;
-    connectTimer.stop();
-    controller->disconnectFromDevice();
     target.post(hostConnectResultEvent(status, 0, address));
-    finish();
-}
-
-void QtBleLink::finish()
-{
+    retire();
     emit finished(id);
 }
 

@@ -32,6 +32,9 @@ public:
     static constexpr uint16_t LinkLostFailure = 0x0008;
     // Event 262 status when the database could not be read.
     static constexpr uint16_t DiscoveryFailedStatus = 0x0001;
+    // How long a closing link waits for the controller to report the disconnection before it
+    // goes anyway.
+    static constexpr int CloseGraceMs = 3000;
 
     // Takes ownership of `controller`.
     QtBleLink(uint32_t connId, const BleAddress &address, QLowEnergyController *controller,
@@ -43,7 +46,8 @@ public:
     bool isConnected() const { return state == State::Connected; }
 
     void open();
-    // Our own disconnection: no event follows.
+    // Our own disconnection: no event follows. The link deletes itself once the peer is
+    // disconnected.
     void close();
 
     bool discoverDatabase();
@@ -52,7 +56,8 @@ public:
     std::shared_ptr<WriteResult> write(uint16_t valueHandle, const QByteArray &data);
 
 signals:
-    // The link is gone (closed, failed, timed out or lost); its events are posted already.
+    // The link failed, timed out or was lost; its events are posted already, and it deletes
+    // itself once the peer is disconnected.
     void finished(uint32_t connId);
 
 private:
@@ -83,7 +88,7 @@ private:
                                  const QLowEnergyCharacteristic &characteristic);
 
     void failConnection(uint16_t status);
-    void finish();
+    void retire();
     void databaseDone(bool ok);
     void buildDatabase();
     void failPendingWrites();
@@ -94,6 +99,7 @@ private:
     QLowEnergyController *controller;
     HostEventTarget target;
     QTimer connectTimer;
+    QTimer closeTimer;
     State state = State::Idle;
 
     bool discovering = false;

@@ -40,8 +40,11 @@ bool BluezStandIn::start(QString *error)
 
     // Debian's interpreter: it is the one with the D-Bus and GLib bindings.
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Its standard input stays open while this process lives; should the test die, the
+    // stand-in sees it close and ends the bus daemon too.
     service.start(QStringLiteral("/usr/bin/python3"),
-                  {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER)});
+                  {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER),
+                   QString::number(bus.processId())});
     QByteArray ready;
     if (!service.waitForStarted() || !waitForLine(service, &ready) || ready != "ready") {
         *error = QStringLiteral("the stand-in did not come up");

@@ -3,12 +3,15 @@
 nameless beacon, with the D-Bus objects and calls that Qt Bluetooth uses. The controller's
 reports come from the controller-stream helper (the virtual dongle's controller model).
 
-    /usr/bin/python3 standin_bluez.py <controller-stream helper>
+    /usr/bin/python3 standin_bluez.py <controller-stream helper> [<bus daemon pid>]
 
 Runs on the bus named by DBUS_SYSTEM_BUS_ADDRESS, prints "ready" once it owns org.bluez, and
-takes fault injection on org.imucal.StandIn at /org/imucal/standin.
+takes fault injection on org.imucal.StandIn at /org/imucal/standin. When its standard input
+closes (the test that started it has gone, even by a crash) it ends, and takes the bus daemon
+with it.
 """
 import os
+import signal
 import subprocess
 import sys
 
@@ -529,6 +532,17 @@ def main():
     standin = StandIn(bus, sys.argv[1])
     name = dbus.service.BusName(BLUEZ, bus)
     loop = GLib.MainLoop()
+    bus_pid = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+
+    def on_stdin(fd, condition):
+        if condition & GLib.IO_IN and os.read(fd, 4096):
+            return True
+        if bus_pid:
+            os.kill(bus_pid, signal.SIGTERM)
+        loop.quit()
+        return False
+
+    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, on_stdin)
     print("ready", flush=True)
     try:
         loop.run()
