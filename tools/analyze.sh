@@ -23,9 +23,10 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 # clang-tidy reads the flags of each file from compile_commands.json; clang's own flags keep
-# it from tripping over gcc-only options.
+# it from tripping over gcc-only options. IMU_FUZZ puts the fuzz targets' sources in there
+# too (nothing is linked here, so the fuzzer runtime is not needed).
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+      -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DIMU_FUZZ=ON >/dev/null
 autogen=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(.*_autogen\)$/\1/p')
 # shellcheck disable=SC2086
 cmake --build "$build" -j"${IMU_JOBS:-2}" --target $autogen >/dev/null
