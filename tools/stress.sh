@@ -11,6 +11,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${IMU_BUILD_DIR:-/tmp/build-stress}
 export IMU_STRESS_RUNS=${1:-${IMU_STRESS_RUNS:-100}}
+# A hundred runs of one state take minutes, beyond QtTest's five-minute limit per function.
+export QTEST_FUNCTION_TIMEOUT=${QTEST_FUNCTION_TIMEOUT:-7200000}
 
 tools/deps.sh
 sanitize=""
