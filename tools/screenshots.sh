@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Retakes the README's screenshots: runs the tool on the virtual controller under a private
 # Xvfb server, drives it with the mouse and grabs the window on each page.
-#   tools/screenshots.sh [path to the built tool]   (default: build/app/imu-calibration-tool)
+#   tools/screenshots.sh [path to the built tool]   (default: build/app/imu-calibration-tool-demo)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tool=${1:-build/app/imu-calibration-tool}
+tool=${1:-build/app/imu-calibration-tool-demo}
 out=doc
 
 need=()
