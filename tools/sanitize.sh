@@ -55,8 +55,10 @@ export TSAN_OPTIONS="suppressions=$root/tools/tsan.supp:halt_on_error=1:abort_on
 
 ctest_args=(--test-dir "$build" --output-on-failure)
 if [ "$mode" = thread ]; then
-    # The tests declared with imu_add_test(... THREADS) carry the label "threads".
-    ctest_args+=(-L '^threads$')
+    # The tests declared with imu_add_test(... THREADS) carry the label "threads". Those on the
+    # stand-in BlueZ (label "bluez") are left out: they hand work between threads through
+    # Qt's own queued calls, whose ordering TSan cannot see in an uninstrumented Qt.
+    ctest_args+=(-L '^threads$' -LE '^bluez$')
 fi
 
 if [ -n "${DISPLAY:-}" ]; then
