@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         nameCopy.reset();
         addressCopy.reset();
 
-        const std::string key = address.c_str();    // the text ends at its first NUL
+        const std::string key = address.substr(0, address.find('\0'));  // up to its first NUL
         if (code == 3 && listed.insert(key).second) {
             listedInOrder.push_back(key);
             FUZZ_CHECK(combo->count() == before + 1);

@@ -33,7 +33,9 @@ bool sameRaw(const IMU_RAW &a, const IMU_RAW &b)
 
 bool samePos(const IMU_POS &a, const IMU_POS &b)
 {
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    // Bit for bit on purpose: a NaN angle must equal itself. IMU_POS is three floats with no
+    // padding.
+    return std::memcmp(&a, &b, sizeof a) == 0; // NOLINT(bugprone-suspicious-memory-comparison)
 }
 
 bool sameControls(const ReportState &a, const ReportState &b)

@@ -1,6 +1,5 @@
-// Shared by the window tests: a scratch working directory with the pictures the live display
-// draws, a hook into the window's private state, a catcher for modal message boxes, and a
-// host backend that only records what the worker asks of it.
+// Shared by the window tests: pictures in a scratch directory, a hook into the window's private
+// state, a catcher for modal message boxes, and a host backend that records what it is asked.
 #pragma once
 
 #include "mainwindow.h"
@@ -46,7 +45,7 @@ struct MainWindowProbe
         w.DisplayBtDevice(code, const_cast<char *>(text), const_cast<char *>(address));
     }
     void btnData(short btn, short trig, short x, short y) { w.DisplayBtnData(btn, trig, x, y); }
-    void rawSample(IMU_RAW raw) { w.DisplayRawData(raw); }
+    void rawSample(const IMU_RAW &raw) { w.DisplayRawData(raw); }
     void posSample(IMU_POS pos) { w.DisplayPosData(pos); }
     void magTick() { w.DisplayMagData(); }
     void validTick() { w.DisplayValidData(); }
@@ -56,11 +55,9 @@ struct MainWindowProbe
     void savePressed() { w.on_btn_save_param_clicked(); }
     void checkPressed() { w.on_btn_stationary_check_clicked(); }
 
-    // Ends and frees every worker the window started, as closing the window does.
     void stopWorkers() { w.stopWorkers(); }
 };
 
-// What a message box looked like when it came up.
 struct BoxSeen
 {
     QString title;
@@ -75,7 +72,6 @@ class BoxCatcher : public QObject
 {
     Q_OBJECT
 public:
-    // `onBox` runs while the box is up, before it is closed.
     explicit BoxCatcher(std::function<void()> onBox = {});
     QList<BoxSeen> seen;
 
@@ -120,8 +116,7 @@ private:
     QStringList log;
 };
 
-// A working directory holding ./image with one distinct picture per light, for as long as
-// the object lives.
+// A working directory holding ./image with one distinct picture per light, while alive.
 class PictureDir
 {
 public:
