@@ -16,34 +16,21 @@ class Recorder : public QObject
     Q_OBJECT
 
 public:
-    struct Announcement {
-        int code;
-        QByteArray text;
-        QByteArray address;
-    };
-
-    std::vector<Announcement> announcements;
+    QList<QPair<int, QByteArray>> bt;
+    std::map<QByteArray, QByteArrayList> names;     // announced names by address
     QByteArray order;       // 'p' posSender, 'b' btnSender, 'r' rawSender
-    IMU_POS lastPos;
-    IMU_RAW lastRaw;
 
     int count(char c) const { return int(order.count(c)); }
 
 public slots:
     void onBt(int code, char *text, char *address)
     {
-        announcements.push_back({code, QByteArray(text), address ? QByteArray(address) : QByteArray()});
+        bt.append({code, QByteArray(text)});
+        if (code == 3)
+            names[address].append(text);
     }
-    void onPos(IMU_POS pos)
-    {
-        lastPos = pos;
-        order += 'p';
-    }
-    void onRaw(IMU_RAW raw)
-    {
-        lastRaw = raw;
-        order += 'r';
-    }
+    void onPos(IMU_POS) { order += 'p'; }
+    void onRaw(IMU_RAW) { order += 'r'; }
     void onBtn(short, short, short, short) { order += 'b'; }
 };
 
@@ -71,38 +58,24 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         QVERIFY(connect(&worker, &BtThread::btnSender, &rec, &Recorder::onBtn));
         worker.start();
 
-        // Started, then the dongle is ready.
-        QTRY_VERIFY_WITH_TIMEOUT(rec.announcements.size() >= 2, 5000);
-        QCOMPARE(rec.announcements[0].code, -2);
-        QCOMPARE(rec.announcements[1].code, 2);
-        QCOMPARE(rec.announcements[1].text, QByteArray("uEnergy Host library is intialized\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(rec.bt.size() >= 2, 5000);
+        QCOMPARE(rec.bt[0].first, -2);
+        QCOMPARE(rec.bt[1], qMakePair(2, QByteArray("uEnergy Host library is intialized\n")));
 
-        // Scanning: the named controllers are announced at every sighting, the one first seen
-        // without a name only once, as "Unknown Device".
-        auto found = [&rec] {
-            std::map<QByteArray, std::vector<QByteArray>> names;
-            for (const auto &a : rec.announcements) {
-                if (a.code == 3)
-                    names[a.address].push_back(a.text);
-            }
-            return names;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(found()["00025B0A1C01"].size() >= 3
-                                         && found()["00025B0A1C02"].size() >= 3, 5000);
-        const auto names = found();
-        QCOMPARE(names.size(), size_t(3));
-        for (const QByteArray &n : names.at("00025B0A1C01"))
-            QCOMPARE(n, QByteArray("IMU Controller A"));
-        for (const QByteArray &n : names.at("00025B0A1C02"))
-            QCOMPARE(n, QByteArray("IMU Controller B"));
-        QCOMPARE(names.at("00025B0A1C03"), std::vector<QByteArray>{"Unknown Device"});
+        // The named controllers are announced at every sighting, the one first seen without a
+        // name only once, as "Unknown Device".
+        QTRY_VERIFY_WITH_TIMEOUT(rec.names["00025B0A1C01"].size() >= 3
+                                 && rec.names["00025B0A1C02"].size() >= 3, 5000);
+        QCOMPARE(rec.names.size(), size_t(3));
+        QCOMPARE(rec.names["00025B0A1C01"].count("IMU Controller A"), rec.names["00025B0A1C01"].size());
+        QCOMPARE(rec.names["00025B0A1C02"].count("IMU Controller B"), rec.names["00025B0A1C02"].size());
+        QCOMPARE(rec.names["00025B0A1C03"], QByteArrayList{"Unknown Device"});
 
         // Connect as the window does: disconnect first, then connect by address text.
         worker.disconnectDevice();
         worker.connectDevice("00025B0A1C01");
         QTRY_VERIFY_WITH_TIMEOUT(rec.count('p') > 0 && rec.count('r') > 0, 5000);
 
-        // Rates over two seconds of the stream.
         const int pos0 = rec.count('p'), raw0 = rec.count('r');
         QElapsedTimer timer;
         timer.start();
@@ -114,8 +87,6 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         QVERIFY2(cpuSeconds < 0.3 * seconds, qPrintable(QString::number(cpuSeconds)));
         const double posRate = (rec.count('p') - pos0) / seconds;
         const double rawRate = (rec.count('r') - raw0) / seconds;
-        qInfo("posSender %.1f/s, rawSender %.1f/s, CPU %.0f ms/s", posRate, rawRate,
-              1000 * cpuSeconds / seconds);
         QVERIFY2(posRate > 85 && posRate < 115, qPrintable(QString::number(posRate)));
         QVERIFY2(rawRate > 20 && rawRate < 30, qPrintable(QString::number(rawRate)));
         // Every orientation comes with its controls, right after it.
@@ -124,16 +95,14 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         QCOMPARE(pb.count("pb"), rec.count('p'));
         QCOMPARE(rec.count('b'), rec.count('p'));
 
-        // The calibration frame reaches the controller byte for byte and is acknowledged.
-        const size_t before = rec.announcements.size();
+        // The calibration frame reaches the controller byte for byte and is acknowledged once.
+        const int before = rec.bt.size();
         QVERIFY(worker.saveParam(MAG_PARAM{120, 35, 200, -75, -200, -3}));
         const auto frames = dongle.receivedFrames(0);
         QCOMPARE(frames.size(), size_t(1));
         written = QByteArray(reinterpret_cast<const char *>(frames[0].data()), int(frames[0].size()));
-        QTRY_VERIFY_WITH_TIMEOUT(rec.announcements.size() > before, 5000);
-        QCOMPARE(rec.announcements.back().code, 4);
-        QCOMPARE(rec.announcements.back().text, QByteArray("Write data success!"));
-        QCOMPARE(rec.announcements.size(), before + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(rec.bt.size() > before, 5000);
+        QCOMPARE(rec.bt.mid(before), (QList<QPair<int, QByteArray>>{{4, "Write data success!"}}));
         QCOMPARE(dongle.controllerMagCentre(0), (std::array<int16_t, 3>{{22, -82, 98}}));
 
         worker.stop();
