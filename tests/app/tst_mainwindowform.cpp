@@ -1,45 +1,28 @@
 #include "mainwindow.h"
 
 #include <QtTest>
-#include <QComboBox>
-#include <QFontDatabase>
-#include <QFontInfo>
-#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 
 namespace {
+// Each tab picture gets its own colour, so a test can tell which one a button shows.
+QColor tabColour(int tab, bool down) { return QColor(40 * tab + 20, down ? 200 : 60, 90); }
 
-// Widgets in creation order, which is also the focus order.
-const QStringList creationOrder = {
-    "btn_smallest", "btn_close", "btn_setup", "btn_magnet", "btn_valid",
-    "frame_setup", "comboBox", "btn_search", "btn_connect", "lab_joy_up", "lab_joy_right",
-    "glwg_rotation", "lab_light_left", "lab_light_middle", "lab_light_right", "lab_light_power",
-    "lab_light_back", "lab_rocker_disk", "lab_trigger_progress", "lab_rocker_cross",
-    "lab_trigger_stick", "lab_rocker_light", "lab_trigger_progress_bottom",
-    "frame_Magnet", "btn_start_calib", "btn_save_param", "lab_block_x", "lab_block_y",
-    "lab_block_z", "lab_mag_x", "lab_mag_y", "lab_mag_z", "lab_max_x", "lab_max_y", "lab_max_z",
-    "lab_min_x", "lab_min_y", "lab_min_z", "lab_magdata_x", "lab_magdata_y", "lab_magdata_z",
-    "frame_valid", "btn_stationary_check", "lab_check_progress", "lab_count",
-    "lab_block", "lab_status",
-};
-
-const QString countText = QStringLiteral(
-    "<html><head/><body><p><span style=\" color:#d4d4d4;\">100%</span></p></body></html>");
-const QString statusText = QStringLiteral(
-    "<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
-    "Status:Unconnected!</span></p></body></html>");
-
-QStringList namedChildren(const QWidget *parent)
+QColor faceOf(const QPushButton *button)
 {
-    QStringList names;
-    for (const QObject *child : parent->children()) {
-        if (child->isWidgetType() && creationOrder.contains(child->objectName()))
-            names << child->objectName();
-    }
-    return names;
+    const QImage image = button->icon().pixmap(button->iconSize()).toImage();
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
+// Sent to the widget under the cursor, as the platform would; what it ignores goes up to the
+// window.
+void send(QWidget *target, QEvent::Type type, QPoint global, Qt::MouseButton button,
+          Qt::MouseButtons held)
+{
+    const QPoint local = target->mapFromGlobal(global);
+    QMouseEvent event(type, local, local, global, button, held, Qt::NoModifier);
+    QApplication::sendEvent(target, &event);
+}
 } // namespace
 
 class TestMainWindowForm : public QObject
@@ -54,10 +37,12 @@ private slots:
     void widget();
     void stacking_data();
     void stacking();
-    void focusChain();
     void styleSheets_data();
     void styleSheets();
-    void arialHasAMetricTwin();
+    void pageSwitching_data();
+    void pageSwitching();
+    void drag_data();
+    void drag();
 
 private:
     QTemporaryDir workDir;
@@ -67,7 +52,7 @@ private:
 
 void TestMainWindowForm::initTestCase()
 {
-    // No pictures: what is checked here is the form itself.
+    // An empty working directory: the window runs without any of its pictures.
     QVERIFY(workDir.isValid());
     oldDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(workDir.path()));
@@ -84,21 +69,10 @@ void TestMainWindowForm::cleanupTestCase()
 
 void TestMainWindowForm::window()
 {
-    QCOMPARE(w->objectName(), QStringLiteral("MainWindow"));
     QCOMPARE(w->windowTitle(), QStringLiteral("IMU Calibration Tool"));
-    QCOMPARE(w->font().pointSize(), 9);
-    QCOMPARE(w->font().weight(), 75);
-    QVERIFY(w->autoFillBackground());
-    QVERIFY(w->styleSheet().isEmpty());
-    QCOMPARE(w->windowModality(), Qt::NonModal);
     QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(w->size(), QSize(1045, 697));
-
-    QWidget *central = w->centralWidget();
-    QVERIFY(central);
-    QCOMPARE(central->objectName(), QStringLiteral("centralWidget"));
-    QVERIFY(central->autoFillBackground());
-    QCOMPARE(central->geometry(), QRect(QPoint(0, 0), w->size()));
+    QCOMPARE(w->centralWidget()->objectName(), QStringLiteral("centralWidget"));
 }
 
 void TestMainWindowForm::widget_data()
@@ -106,86 +80,64 @@ void TestMainWindowForm::widget_data()
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
     QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<QString>("family");     // empty: the window's
-    QTest::addColumn<int>("pointSize");
-    QTest::addColumn<int>("weight");
-    QTest::addColumn<bool>("underline");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QSize>("iconSize");     // push buttons only
-    QTest::addColumn<int>("alignment");      // labels only
 
-    const QString central = "centralWidget";
-    const int left = int(Qt::AlignLeft | Qt::AlignVCenter);
-    const int centre = int(Qt::AlignCenter);
-    auto button = [&](const char *name, const QString &parent, QRect r) {
-        QTest::newRow(name) << "QPushButton" << parent << r << QString() << 9 << 75 << false
-                            << QString() << r.size() << 0;
+    auto row = [](const char *name, const char *cls, const char *parent, QRect r,
+                  const QString &text = {}) {
+        QTest::newRow(name) << cls << parent << r << text;
     };
-    auto label = [&](const char *name, const QString &parent, QRect r, const QString &text = {},
-                     int align = int(Qt::AlignLeft | Qt::AlignVCenter)) {
-        QTest::newRow(name) << "QLabel" << parent << r << QString() << 9 << 75 << false << text
-                            << QSize() << align;
-    };
-    auto other = [&](const char *name, const char *cls, const QString &parent, QRect r) {
-        QTest::newRow(name) << cls << parent << r << QString() << 9 << 75 << false << QString()
-                            << QSize() << 0;
-    };
-
-    button("btn_smallest", central, {715, 15, 35, 20});
-    button("btn_close", central, {750, 15, 35, 20});
-    button("btn_setup", central, {28, 84, 70, 28});
-    button("btn_magnet", central, {98, 84, 114, 28});
-    button("btn_valid", central, {212, 84, 93, 28});
-    other("frame_setup", "QFrame", central, {28, 111, 743, 445});
-    other("comboBox", "QComboBox", "frame_setup", {25, 325, 200, 25});
-    button("btn_search", "frame_setup", {210, 400, 101, 32});
-    button("btn_connect", "frame_setup", {410, 400, 101, 32});
-    label("lab_joy_up", "frame_setup", {25, -10, 120, 375});
-    label("lab_joy_right", "frame_setup", {105, -10, 158, 375});
-    other("glwg_rotation", "DisplayGL", "frame_setup", {365, 50, 350, 300});
-    label("lab_light_left", "frame_setup", {39, 88, 20, 43});
-    label("lab_light_middle", "frame_setup", {53, 101, 13, 16});
-    label("lab_light_right", "frame_setup", {66, 100, 14, 17});
-    label("lab_light_power", "frame_setup", {50, 150, 18, 16});
-    label("lab_light_back", "frame_setup", {137, 139, 13, 19});
-    label("lab_rocker_disk", "frame_setup", {250, 50, 91, 92});
-    label("lab_trigger_progress", "frame_setup", {250, 190, 92, 161});
-    label("lab_rocker_cross", "frame_setup", {287, 87, 17, 18});
-    label("lab_trigger_stick", "frame_setup", {111, 92, 29, 41});
-    label("lab_rocker_light", "frame_setup", {48, 120, 22, 22});
-    label("lab_trigger_progress_bottom", "frame_setup", {250, 348, 92, 4});
-    other("frame_Magnet", "QFrame", central, {28, 111, 743, 445});
-    button("btn_start_calib", "frame_Magnet", {210, 400, 101, 32});
-    button("btn_save_param", "frame_Magnet", {410, 400, 101, 32});
-    label("lab_block_x", "frame_Magnet", {80, 80, 80, 260});
-    label("lab_block_y", "frame_Magnet", {330, 80, 80, 260});
-    label("lab_block_z", "frame_Magnet", {580, 80, 80, 260});
-    const char *const mags[] = {"lab_mag_x", "lab_mag_y", "lab_mag_z"};
-    for (int i = 0; i < 3; ++i) {
-        QTest::newRow(mags[i]) << "QLabel" << "frame_Magnet" << QRect(50 + 250 * i, 20, 135, 30)
-                               << "Arial" << 9 << 50 << false
-                               << QStringLiteral("Magnetometer_") + QChar('X' + i) << QSize()
-                               << left;
-    }
-    const char *const extremes[] = {"lab_max_x", "lab_max_y", "lab_max_z",
-                                    "lab_min_x", "lab_min_y", "lab_min_z"};
-    for (int i = 0; i < 6; ++i) {
-        QTest::newRow(extremes[i]) << "QLabel" << "frame_Magnet"
-                                   << QRect(80 + 250 * (i % 3), i < 3 ? 60 : 340, 80, 20)
-                                   << QString() << 9 << 75 << true << (i < 3 ? "0" : "-0")
-                                   << QSize() << centre;
-    }
-    label("lab_magdata_x", "frame_Magnet", {80, 200, 80, 20}, "0", centre);
-    label("lab_magdata_y", "frame_Magnet", {330, 200, 80, 20}, "0", centre);
-    label("lab_magdata_z", "frame_Magnet", {580, 200, 80, 20}, "0", centre);
-    other("frame_valid", "QFrame", central, {28, 111, 743, 445});
-    button("btn_stationary_check", "frame_valid", {280, 250, 212, 89});
-    label("lab_check_progress", "frame_valid", {50, 100, 655, 61});
-    QTest::newRow("lab_count") << "QLabel" << "frame_valid" << QRect(562, 95, 150, 61) << "Arial"
-                               << 28 << 75 << false << countText << QSize() << left;
-    label("lab_block", central, {28, 111, 743, 445});
-    QTest::newRow("lab_status") << "QLabel" << central << QRect(55, 470, 200, 25) << "Arial" << 8
-                                << 75 << false << statusText << QSize() << left;
+    const char *c = "centralWidget", *s = "frame_setup", *m = "frame_Magnet", *v = "frame_valid";
+    const char *b = "QPushButton", *l = "QLabel";
+    row("btn_smallest", b, c, {715, 15, 35, 20});
+    row("btn_close", b, c, {750, 15, 35, 20});
+    row("btn_setup", b, c, {28, 84, 70, 28});
+    row("btn_magnet", b, c, {98, 84, 114, 28});
+    row("btn_valid", b, c, {212, 84, 93, 28});
+    row("frame_setup", "QFrame", c, {28, 111, 743, 445});
+    row("comboBox", "QComboBox", s, {25, 325, 200, 25});
+    row("btn_search", b, s, {210, 400, 101, 32});
+    row("btn_connect", b, s, {410, 400, 101, 32});
+    row("lab_joy_up", l, s, {25, -10, 120, 375});
+    row("lab_joy_right", l, s, {105, -10, 158, 375});
+    row("glwg_rotation", "DisplayGL", s, {365, 50, 350, 300});
+    row("lab_light_left", l, s, {39, 88, 20, 43});
+    row("lab_light_middle", l, s, {53, 101, 13, 16});
+    row("lab_light_right", l, s, {66, 100, 14, 17});
+    row("lab_light_power", l, s, {50, 150, 18, 16});
+    row("lab_light_back", l, s, {137, 139, 13, 19});
+    row("lab_rocker_disk", l, s, {250, 50, 91, 92});
+    row("lab_trigger_progress", l, s, {250, 190, 92, 161});
+    row("lab_rocker_cross", l, s, {287, 87, 17, 18});
+    row("lab_trigger_stick", l, s, {111, 92, 29, 41});
+    row("lab_rocker_light", l, s, {48, 120, 22, 22});
+    row("lab_trigger_progress_bottom", l, s, {250, 348, 92, 4});
+    row("frame_Magnet", "QFrame", c, {28, 111, 743, 445});
+    row("btn_start_calib", b, m, {210, 400, 101, 32});
+    row("btn_save_param", b, m, {410, 400, 101, 32});
+    row("lab_block_x", l, m, {80, 80, 80, 260});
+    row("lab_block_y", l, m, {330, 80, 80, 260});
+    row("lab_block_z", l, m, {580, 80, 80, 260});
+    row("lab_mag_x", l, m, {50, 20, 135, 30}, "Magnetometer_X");
+    row("lab_mag_y", l, m, {300, 20, 135, 30}, "Magnetometer_Y");
+    row("lab_mag_z", l, m, {550, 20, 135, 30}, "Magnetometer_Z");
+    row("lab_max_x", l, m, {80, 60, 80, 20}, "0");
+    row("lab_max_y", l, m, {330, 60, 80, 20}, "0");
+    row("lab_max_z", l, m, {580, 60, 80, 20}, "0");
+    row("lab_min_x", l, m, {80, 340, 80, 20}, "-0");
+    row("lab_min_y", l, m, {330, 340, 80, 20}, "-0");
+    row("lab_min_z", l, m, {580, 340, 80, 20}, "-0");
+    row("lab_magdata_x", l, m, {80, 200, 80, 20}, "0");
+    row("lab_magdata_y", l, m, {330, 200, 80, 20}, "0");
+    row("lab_magdata_z", l, m, {580, 200, 80, 20}, "0");
+    row("frame_valid", "QFrame", c, {28, 111, 743, 445});
+    row("btn_stationary_check", b, v, {280, 250, 212, 89});
+    row("lab_check_progress", l, v, {50, 100, 655, 61});
+    row("lab_count", l, v, {562, 95, 150, 61},
+        "<html><head/><body><p><span style=\" color:#d4d4d4;\">100%</span></p></body></html>");
+    row("lab_block", l, c, {28, 111, 743, 445});
+    row("lab_status", l, c, {55, 470, 200, 25},
+        "<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
+        "Status:Unconnected!</span></p></body></html>");
 }
 
 void TestMainWindowForm::widget()
@@ -193,45 +145,19 @@ void TestMainWindowForm::widget()
     QFETCH(QString, className);
     QFETCH(QString, parentName);
     QFETCH(QRect, geometry);
-    QFETCH(QString, family);
-    QFETCH(int, pointSize);
-    QFETCH(int, weight);
-    QFETCH(bool, underline);
     QFETCH(QString, text);
-    QFETCH(QSize, iconSize);
-    QFETCH(int, alignment);
 
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     const QList<QWidget *> found = w->findChildren<QWidget *>(name);
     QCOMPARE(found.size(), 1);
     QWidget *widget = found.first();
-
     QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
-    QVERIFY(widget->parentWidget());
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
     QCOMPARE(widget->geometry(), geometry);
-    QCOMPARE(widget->font().family(), family.isEmpty() ? w->font().family() : family);
-    QCOMPARE(widget->font().pointSize(), pointSize);
-    QCOMPARE(widget->font().weight(), weight);
-    QCOMPARE(widget->font().underline(), underline);
-
-    if (auto *b = qobject_cast<QPushButton *>(widget)) {
-        QCOMPARE(b->text(), text);
-        QCOMPARE(b->iconSize(), iconSize);
-    }
-    if (auto *l = qobject_cast<QLabel *>(widget)) {
-        QCOMPARE(l->text(), text);
-        QCOMPARE(int(l->alignment()), alignment);
-        QCOMPARE(l->textFormat(), Qt::AutoText);
-    }
-    if (auto *f = qobject_cast<QFrame *>(widget); f && className == "QFrame") {
-        QCOMPARE(f->frameShape(), QFrame::StyledPanel);
-        QCOMPARE(f->frameShadow(), QFrame::Raised);
-    }
-    // Only the setup page is up at start; its own widgets and the shared ones are shown.
-    const bool onHiddenPage = name == "frame_Magnet" || name == "frame_valid"
-        || parentName == "frame_Magnet" || parentName == "frame_valid";
-    QCOMPARE(widget->isVisible(), !onHiddenPage);
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        QCOMPARE(button->text(), text);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        QCOMPARE(label->text(), text);
 }
 
 void TestMainWindowForm::stacking_data()
@@ -259,73 +185,44 @@ void TestMainWindowForm::stacking()
     QFETCH(QStringList, bottomToTop);
     auto *parent = w->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(parent);
-    QCOMPARE(namedChildren(parent), bottomToTop);
-
-    // What covers what on screen: at a point inside both, the upper one is found.
-    if (parent == w->centralWidget()) {
-        QCOMPARE(parent->childAt(60, 480)->objectName(), QStringLiteral("lab_status"));
-        QCOMPARE(parent->childAt(50, 500)->objectName(), QStringLiteral("frame_setup"));
+    QStringList names;
+    for (const QObject *child : parent->children()) {
+        if (child->isWidgetType() && !child->objectName().startsWith(QLatin1String("qt_")))
+            names << child->objectName();
     }
-}
-
-void TestMainWindowForm::focusChain()
-{
-    QStringList chain;
-    QWidget *next = w->nextInFocusChain();
-    for (int guard = 0; next != w && guard < 1000; ++guard, next = next->nextInFocusChain()) {
-        if (creationOrder.contains(next->objectName()))
-            chain << next->objectName();
-    }
-    QCOMPARE(chain, creationOrder);
+    QCOMPARE(names, bottomToTop);
 }
 
 void TestMainWindowForm::styleSheets_data()
 {
     QTest::addColumn<QStringList>("widgets");
     QTest::addColumn<QString>("sheet");
-    QTest::addColumn<int>("tabs");
-    QTest::addColumn<int>("blanksBeforeBorderColour");
 
-    QTest::newRow("A") << QStringList{"lab_block"} << "QLabel{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;                                   border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 0 << 35;
-    QTest::newRow("B") << QStringList{"btn_setup", "btn_valid"} << "QPushButton{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;                                 border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 0 << 33;
-    QTest::newRow("C") << QStringList{"btn_magnet"} << "QPushButton{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;                                  border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 0 << 34;
-    QTest::newRow("D") << QStringList{"btn_search"} << "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);}" << 8 << 1;
-    QTest::newRow("E") << QStringList{"btn_connect"} << "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t  border-color: rgba(255, 255, 255, 0);}" << 8 << 2;
-    QTest::newRow("F") << QStringList{"comboBox"} << "QComboBox{color:#d4d4d4;background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 8 << 1;
-    QTest::newRow("G") << QStringList{"btn_start_calib"} << "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 8 << 1;
-    QTest::newRow("H") << QStringList{"btn_save_param"} << "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t\t   border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 9 << 3;
-    QTest::newRow("I") << QStringList{"btn_stationary_check"} << "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t\t  border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}" << 9 << 2;
-    QTest::newRow("J") << QStringList{"lab_max_x"} << "QLabel{color:#d4d4d4;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t   border-color: rgba(255, 255, 255, 0);}" << 8 << 3;
-    QTest::newRow("K") << QStringList{"lab_max_y", "lab_max_z", "lab_min_x", "lab_min_y", "lab_min_z"} << "QLabel{color:#d4d4d4;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);}" << 8 << 1;
-    QTest::newRow("L") << QStringList{"lab_magdata_x"} << "QLabel{color:#7d7d7d;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);}" << 8 << 1;
-    QTest::newRow("M") << QStringList{"lab_magdata_y", "lab_magdata_z"} << "QLabel{color:#7d7d7d;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;\t\t\t\t\t\t\t\t\t border-color: rgba(255, 255, 255, 0);}" << 9 << 1;
-    QStringList bare = creationOrder;
-    for (const char *styled : {"lab_block", "btn_setup", "btn_valid", "btn_magnet", "btn_search",
-                               "btn_connect", "comboBox", "btn_start_calib", "btn_save_param",
-                               "btn_stationary_check", "lab_max_x", "lab_max_y", "lab_max_z",
-                               "lab_min_x", "lab_min_y", "lab_min_z", "lab_magdata_x",
-                               "lab_magdata_y", "lab_magdata_z"})
-        bare.removeOne(QString::fromLatin1(styled));
-    QTest::newRow("none") << bare << QString() << 0 << 0;
+    const QString tail = "/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
+    const QString clear = "background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;";
+    const QString dim = "background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;";
+    const QString border = "border-color: rgba(255, 255, 255, 0);";
+    auto run = [](int tabs, int spaces) { return QString(tabs, '\t') + QString(spaces, ' '); };
+    QTest::newRow("lab_block") << QStringList{"lab_block"} << "QLabel{" + dim + run(0, 35) + border + tail;
+    QTest::newRow("btn_setup") << QStringList{"btn_setup", "btn_valid"} << "QPushButton{" + dim + run(0, 33) + border + tail;
+    QTest::newRow("btn_magnet") << QStringList{"btn_magnet"} << "QPushButton{" + dim + run(0, 34) + border + tail;
+    QTest::newRow("btn_search") << QStringList{"btn_search"} << "QPushButton{" + clear + run(8, 1) + border + "}";
+    QTest::newRow("btn_connect") << QStringList{"btn_connect"} << "QPushButton{" + clear + run(8, 2) + border + "}";
+    QTest::newRow("comboBox") << QStringList{"comboBox"} << "QComboBox{color:#d4d4d4;" + dim + run(8, 1) + border + tail;
+    QTest::newRow("btn_start_calib") << QStringList{"btn_start_calib"} << "QPushButton{" + clear + run(8, 1) + border + tail;
+    QTest::newRow("btn_save_param") << QStringList{"btn_save_param"} << "QPushButton{" + clear + run(9, 3) + border + tail;
+    QTest::newRow("btn_stationary_check") << QStringList{"btn_stationary_check"} << "QPushButton{" + clear + run(9, 2) + border + tail;
+    QTest::newRow("lab_max_x") << QStringList{"lab_max_x"} << "QLabel{color:#d4d4d4;" + clear + run(8, 3) + border + "}";
+    QTest::newRow("lab_max_y") << QStringList{"lab_max_y", "lab_max_z", "lab_min_x", "lab_min_y", "lab_min_z"} << "QLabel{color:#d4d4d4;" + clear + run(8, 1) + border + "}";
+    QTest::newRow("lab_magdata_x") << QStringList{"lab_magdata_x"} << "QLabel{color:#7d7d7d;" + clear + run(8, 1) + border + "}";
+    QTest::newRow("lab_magdata_y") << QStringList{"lab_magdata_y", "lab_magdata_z"} << "QLabel{color:#7d7d7d;" + clear + run(9, 1) + border + "}";
+    QTest::newRow("unstyled") << QStringList{"btn_close", "frame_setup", "lab_status", "lab_count"} << QString();
 }
 
 void TestMainWindowForm::styleSheets()
 {
     QFETCH(QStringList, widgets);
     QFETCH(QString, sheet);
-    QFETCH(int, tabs);
-    QFETCH(int, blanksBeforeBorderColour);
-
-    // The golden text's own whitespace run, counted independently of how it was typed.
-    if (!sheet.isEmpty()) {
-        const int end = sheet.indexOf(QLatin1String("border-color"));
-        int start = end;
-        while (start > 0 && (sheet[start - 1] == '\t' || sheet[start - 1] == ' '))
-            --start;
-        const QString run = sheet.mid(start, end - start);
-        QCOMPARE(run.count('\t'), tabs);
-        QCOMPARE(run.count(' '), blanksBeforeBorderColour);
-    }
     for (const QString &name : widgets) {
         auto *widget = w->findChild<QWidget *>(name);
         QVERIFY2(widget, qPrintable(name));
@@ -333,17 +230,94 @@ void TestMainWindowForm::styleSheets()
     }
 }
 
-void TestMainWindowForm::arialHasAMetricTwin()
+void TestMainWindowForm::pageSwitching_data()
 {
-    if (!QFontDatabase().families().contains(QStringLiteral("Liberation Sans")))
-        QSKIP("Liberation Sans is not installed");
-    for (const char *name : {"lab_mag_x", "lab_count", "lab_status"}) {
-        auto *label = w->findChild<QLabel *>(QString::fromLatin1(name));
-        QVERIFY(label);
-        const QFontInfo info(label->font());
-        QVERIFY2(info.family() == QLatin1String("Arial")
-                     || info.family() == QLatin1String("Liberation Sans"),
-                 qPrintable(info.family()));
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::newRow("magnet then setup") << 1 << 0;
+    QTest::newRow("valid then magnet") << 2 << 1;
+    QTest::newRow("setup then valid") << 0 << 2;
+    QTest::newRow("valid twice") << 2 << 2;
+}
+
+void TestMainWindowForm::pageSwitching()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    const QStringList tabs = {"btn_setup", "btn_magnet", "btn_valid"};
+    const QStringList frames = {"frame_setup", "frame_Magnet", "frame_valid"};
+    const QStringList faces = {"Setup", "Magnet", "Valid"};
+    QTemporaryDir pictureDir;
+    QVERIFY(QDir::setCurrent(pictureDir.path()));
+    auto back = qScopeGuard([this] { QDir::setCurrent(workDir.path()); });
+    QDir().mkdir(QStringLiteral("image"));
+    for (int i = 0; i < 3; ++i) {
+        for (bool down : {false, true}) {
+            QImage image(12, 8, QImage::Format_RGB32);
+            image.fill(tabColour(i, down));
+            QVERIFY(image.save("image/" + faces[i] + (down ? "_down.png" : "_up.png")));
+        }
+    }
+    MainWindow skinned;
+    skinned.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&skinned));
+
+    auto check = [&](int shown) {
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(skinned.findChild<QWidget *>(frames[i])->isVisible(), i == shown);
+            QCOMPARE(faceOf(skinned.findChild<QPushButton *>(tabs[i])), tabColour(i, i == shown));
+        }
+    };
+    check(0);   // the setup page is up at start
+    skinned.findChild<QPushButton *>(tabs[from])->click();
+    check(from);
+    skinned.findChild<QPushButton *>(tabs[to])->click();
+    check(to);
+}
+
+void TestMainWindowForm::drag_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("releaseFirst");
+    QTest::addColumn<bool>("moves");
+
+    const int left = Qt::LeftButton;
+    QTest::newRow("left on background") << "centralWidget" << left << false << true;
+    QTest::newRow("left on picture label") << "lab_joy_up" << left << false << true;
+    QTest::newRow("left on 3-D view") << "glwg_rotation" << left << false << true;
+    QTest::newRow("right") << "frame_setup" << int(Qt::RightButton) << false << false;
+    QTest::newRow("middle") << "frame_setup" << int(Qt::MiddleButton) << false << false;
+    QTest::newRow("left on push button") << "btn_search" << left << false << false;
+    QTest::newRow("left on combo box") << "comboBox" << left << false << false;
+    QTest::newRow("release ends the drag") << "centralWidget" << left << true << false;
+}
+
+void TestMainWindowForm::drag()
+{
+    QFETCH(QString, target);
+    QFETCH(int, button);
+    QFETCH(bool, releaseFirst);
+    QFETCH(bool, moves);
+
+    MainWindow dragged;
+    dragged.move(100, 80);
+    dragged.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dragged));
+    QTRY_COMPARE(dragged.pos(), QPoint(100, 80));
+    auto *widget = dragged.findChild<QWidget *>(target);
+    QVERIFY(widget);
+    const QPoint start = dragged.pos();
+    const QPoint press = start + widget->mapTo(&dragged, widget->rect().center());
+    const auto held = Qt::MouseButtons(button);
+    send(widget, QEvent::MouseButtonPress, press, Qt::MouseButton(button), held);
+    if (releaseFirst)
+        send(widget, QEvent::MouseButtonRelease, press, Qt::MouseButton(button), Qt::NoButton);
+    // Moves with the button still reported held: only an unreleased left press drags, and the
+    // grabbed point stays under the cursor.
+    for (const QPoint &cursor : {press + QPoint(37, 23), press + QPoint(-60, 15)}) {
+        send(widget, QEvent::MouseMove, cursor, Qt::NoButton, held);
+        QCOMPARE(dragged.pos(), moves ? cursor - (press - start) : start);
     }
 }
 

@@ -99,8 +99,7 @@ PictureDir::PictureDir()
     writePicture(base + "trigger_stick.png", Qt::yellow, QSize(20, 21));
     writePicture(base + "rocker_light.png", Qt::gray, QSize(22, 23));
     writePicture(base + "rocker_cross.png", Qt::white, QSize(17, 18));
-    // Each row of the trigger bar tells its own number in red, so a test can see which part
-    // of the picture is drawn where.
+    // Each row of the trigger bar holds its own number in red.
     QImage bar(92, 161, QImage::Format_ARGB32);
     for (int row = 0; row < bar.height(); ++row)
         for (int col = 0; col < bar.width(); ++col)

@@ -94,11 +94,8 @@ public:
     bool stopLeSearch() override { return note(QStringLiteral("stopLeSearch")); }
     bool stopDeviceSearch() override { return note(QStringLiteral("stopDeviceSearch")); }
     bool cancel() override { return note(QStringLiteral("cancel")); }
-    bool setConnectionParams(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t,
-                             uint16_t) override
-    {
-        return note(QStringLiteral("setConnectionParams"));
-    }
+    bool setConnectionParams(uint16_t, uint16_t, uint16_t, uint16_t, uint16_t, uint16_t) override
+    { return note(QStringLiteral("setConnectionParams")); }
     bool connect(const BleAddress &address) override;
     bool disconnect(uint32_t) override { return note(QStringLiteral("disconnect")); }
     bool justWorksResult(const BleAddress &, uint8_t, uint8_t) override { return true; }
@@ -106,9 +103,7 @@ public:
     bool discoverDatabase(uint32_t) override { return true; }
     bool writeConfiguration(uint32_t, uint16_t, uint16_t, uint16_t) override { return true; }
     bool writeCharByHandle(uint32_t, uint16_t, uint16_t, uint16_t, const uint8_t *) override
-    {
-        return note(QStringLiteral("write"));
-    }
+    { return note(QStringLiteral("write")); }
 
 private:
     bool note(const QString &call);

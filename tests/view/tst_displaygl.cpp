@@ -6,19 +6,12 @@
 
 namespace {
 
-// Gives the test the GL callbacks, so that it can draw one frame into the back buffer and read
-// it without racing the widget's own timer.
+// Lets the test draw one frame itself and read it without racing the widget's own timer.
 class ProbeGL : public DisplayGL
 {
 public:
+    using DisplayGL::paintGL;
     using DisplayGL::resizeGL;
-    int frames = 0;
-
-    void paintGL() override
-    {
-        ++frames;
-        DisplayGL::paintGL();
-    }
 };
 
 struct Sample {
@@ -63,10 +56,7 @@ private slots:
     void cleanup();
     void picture_data();
     void picture();
-    void resizeSetsViewport_data();
     void resizeSetsViewport();
-    void timerRedraws();
-    void setRotationShowsTheView();
 
 private:
     ProbeGL *view = nullptr;
@@ -79,7 +69,6 @@ void TestDisplayGL::init()
     view->show();
     QVERIFY(QTest::qWaitForWindowExposed(view));
     QVERIFY(view->isValid());
-    QCOMPARE(view->size(), QSize(viewWidth, viewHeight));
 }
 
 void TestDisplayGL::cleanup()
@@ -102,10 +91,6 @@ void TestDisplayGL::picture_data()
         {-0.3f, -0.3f, clearColour}, {-0.7f, 0.9f, clearColour}};
     QTest::newRow("angle1 90: red bar swings right") << 90.0f << 0.0f << 0.0f << QVector<Sample>{
         {0.3f, 0.05f, red}, {0.05f, 0.3f, green}, {0.05f, 0.05f, grey}};
-    QTest::newRow("angle1 -90: red bar swings left") << -90.0f << 0.0f << 0.0f << QVector<Sample>{
-        {-0.3f, 0.05f, red}, {0.3f, 0.05f, clearColour}, {-0.05f, 0.3f, green}};
-    QTest::newRow("angle1 450 is taken as it is") << 450.0f << 0.0f << 0.0f << QVector<Sample>{
-        {0.3f, 0.05f, red}, {0.05f, 0.3f, green}};
     QTest::newRow("angle2 90 turns the other way: blue down")
         << 0.0f << 90.0f << 0.0f << QVector<Sample>{
         {0.05f, -0.3f, blue}, {0.3f, -0.05f, green}, {0.3f, 0.05f, clearColour},
@@ -142,68 +127,21 @@ void TestDisplayGL::picture()
     for (const Sample &s : samples) {
         const QPoint p = pixelOf(s.x, s.y);
         const QColor seen = frame.pixelColor(p);
-        QVERIFY2(near(seen, s.colour),
-                 qPrintable(QStringLiteral("model (%1, %2) at pixel (%3, %4): saw %5, wanted %6")
-                                .arg(s.x).arg(s.y).arg(p.x()).arg(p.y())
-                                .arg(seen.name(), s.colour.name())));
+        QVERIFY2(near(seen, s.colour), qPrintable(QStringLiteral("(%1, %2): saw %3, wanted %4")
+                                                      .arg(s.x).arg(s.y).arg(seen.name(), s.colour.name())));
     }
-}
-
-void TestDisplayGL::resizeSetsViewport_data()
-{
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QRect>("viewport");
-    QTest::newRow("form size") << QSize(350, 300) << QRect(-20, -20, 350, 300);
-    QTest::newRow("height 0 keeps one row") << QSize(350, 0) << QRect(-20, -20, 350, 1);
-    QTest::newRow("1 x 1") << QSize(1, 1) << QRect(-20, -20, 1, 1);
 }
 
 void TestDisplayGL::resizeSetsViewport()
 {
-    QFETCH(QSize, size);
-    QFETCH(QRect, viewport);
-
     view->makeCurrent();
-    // Leave something other than the identity behind, so that a missing reset shows.
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    glScalef(2.0f, 3.0f, 4.0f);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(1.0f, 2.0f, 3.0f);
-
-    view->resizeGL(size.width(), size.height());
-
-    GLint vp[4] = {0, 0, 0, 0};
-    glGetIntegerv(GL_VIEWPORT, vp);
-    QCOMPARE(QRect(vp[0], vp[1], vp[2], vp[3]), viewport);
-
-    GLfloat projection[16];
-    GLfloat modelview[16];
-    glGetFloatv(GL_PROJECTION_MATRIX, projection);
-    glGetFloatv(GL_MODELVIEW_MATRIX, modelview);
-    for (int i = 0; i < 16; ++i) {
-        const float identity = (i % 5 == 0) ? 1.0f : 0.0f;
-        QCOMPARE(projection[i], identity);
-        QCOMPARE(modelview[i], identity);
+    for (const QSize &size : {QSize(350, 300), QSize(350, 0)}) {
+        view->resizeGL(size.width(), size.height());
+        GLint vp[4] = {0, 0, 0, 0};
+        glGetIntegerv(GL_VIEWPORT, vp);
+        // Height 0 keeps one row.
+        QCOMPARE(QRect(vp[0], vp[1], vp[2], vp[3]), QRect(-20, -20, 350, qMax(size.height(), 1)));
     }
-    GLint mode = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &mode);
-    QCOMPARE(mode, GLint(GL_MODELVIEW));
-}
-
-void TestDisplayGL::timerRedraws()
-{
-    const int before = view->frames;
-    QTRY_VERIFY_WITH_TIMEOUT(view->frames >= before + 5, 2000);
-}
-
-void TestDisplayGL::setRotationShowsTheView()
-{
-    view->hide();
-    QVERIFY(!view->isVisible());
-    view->setRotation(IMU_POS());
-    QVERIFY(view->isVisible());
 }
 
 QTEST_MAIN(TestDisplayGL)
