@@ -39,14 +39,11 @@ LoggedEvent copyEvent(uint32_t code, uintptr_t param)
             const HostService &s = r->services[i];
             HostServiceSpec spec;
             spec.uuid = s.uuid;
-            spec.startHandle = s.startHandle;
-            spec.endHandle = s.endHandle;
             for (size_t j = 0; s.characteristics && j < s.characteristicCount; ++j) {
                 const HostCharacteristic &c = s.characteristics[j];
                 HostCharacteristicSpec cs;
                 cs.uuid = c.uuid;
                 cs.valueHandle = c.valueHandle;
-                cs.properties = c.properties;
                 for (size_t k = 0; c.descriptors && k < c.descriptorCount; ++k)
                     cs.descriptors.push_back({c.descriptors[k].uuid, c.descriptors[k].handle});
                 spec.characteristics.push_back(cs);
@@ -103,12 +100,6 @@ void HostEventLog::run()
         logged.push_back(std::move(e));
     }
     HostAttachThreadQueue(nullptr);
-}
-
-std::vector<LoggedEvent> HostEventLog::events() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return logged;
 }
 
 std::vector<LoggedEvent> HostEventLog::events(uint32_t code) const

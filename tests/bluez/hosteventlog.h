@@ -1,5 +1,4 @@
-// Collects the events a host backend posts, on a consumer thread of its own, as plain copies
-// that a test reads while waiting with QTRY_*.
+// Collects the events a host backend posts, on a consumer thread of its own, as plain copies.
 #pragma once
 
 #include "hostevents.h"
@@ -34,7 +33,6 @@ public:
     HostEventLog &operator=(const HostEventLog &) = delete;
 
     HostEventTarget target();
-    std::vector<LoggedEvent> events() const;
     std::vector<LoggedEvent> events(uint32_t code) const;
     int count(uint32_t code) const;
 

@@ -2,16 +2,11 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDebug>
 
-BluezStandIn::~BluezStandIn()
-{
-    stop();
-}
-
-bool BluezStandIn::waitForLine(QProcess &process, QByteArray *line)
+namespace {
+bool readLine(QProcess &process, QByteArray *line)
 {
     while (!process.canReadLine()) {
         if (!process.waitForReadyRead(10000))
@@ -20,6 +15,7 @@ bool BluezStandIn::waitForLine(QProcess &process, QByteArray *line)
     *line = process.readLine().trimmed();
     return true;
 }
+} // namespace
 
 bool BluezStandIn::start(QString *error)
 {
@@ -28,25 +24,21 @@ bool BluezStandIn::start(QString *error)
         *error = QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS is not set");
         return false;
     }
-    bus.setProcessChannelMode(QProcess::SeparateChannels);
     bus.start(QStringLiteral("dbus-daemon"),
               {QStringLiteral("--nofork"), QStringLiteral("--config-file=" STANDIN_BUS_CONFIG),
                QStringLiteral("--print-address"), QStringLiteral("--address=") + address});
-    QByteArray printed;
-    if (!bus.waitForStarted() || !waitForLine(bus, &printed)) {
+    QByteArray line;
+    if (!bus.waitForStarted() || !readLine(bus, &line)) {
         *error = QStringLiteral("dbus-daemon did not start: ") + bus.readAllStandardError();
         return false;
     }
-
-    // Debian's interpreter: it is the one with the D-Bus and GLib bindings.
+    // Debian's interpreter has the D-Bus and GLib bindings. Its standard input stays open
+    // while this process lives; should the test die, the stand-in ends the bus too.
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // Its standard input stays open while this process lives; should the test die, the
-    // stand-in sees it close and ends the bus daemon too.
     service.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER),
                    QString::number(bus.processId())});
-    QByteArray ready;
-    if (!service.waitForStarted() || !waitForLine(service, &ready) || ready != "ready") {
+    if (!service.waitForStarted() || !readLine(service, &line) || line != "ready") {
         *error = QStringLiteral("the stand-in did not come up");
         return false;
     }
@@ -63,7 +55,7 @@ void BluezStandIn::stop()
     }
 }
 
-bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *result)
+bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
             QStringLiteral("org.bluez"), QStringLiteral("/org/imucal/standin"),
@@ -74,62 +66,23 @@ bool BluezStandIn::call(const QString &method, const QVariantList &args, QVarian
         qWarning() << "stand-in" << method << reply.errorName() << reply.errorMessage();
         return false;
     }
-    if (result)
-        *result = reply.arguments().value(0);
+    if (out)
+        *out = reply.arguments().value(0);
     return true;
 }
 
-bool BluezStandIn::reset() { return call(QStringLiteral("Reset")); }
-bool BluezStandIn::setAdapterPresent(bool present)
+QVariant BluezStandIn::result(const QString &method)
 {
-    return call(QStringLiteral("SetAdapterPresent"), {present});
-}
-bool BluezStandIn::setPowered(bool powered) { return call(QStringLiteral("SetPowered"), {powered}); }
-bool BluezStandIn::setConnectMode(const QString &mode)
-{
-    return call(QStringLiteral("SetConnectMode"), {mode});
-}
-bool BluezStandIn::setWriteFails(bool fails)
-{
-    return call(QStringLiteral("SetWriteFails"), {fails});
-}
-bool BluezStandIn::setRate(int perSecond) { return call(QStringLiteral("SetRate"), {perSecond}); }
-bool BluezStandIn::dropLink() { return call(QStringLiteral("DropLink")); }
-
-QStringList BluezStandIn::log()
-{
-    QVariant result;
-    call(QStringLiteral("Log"), {}, &result);
-    return result.toStringList();
+    QVariant out;
+    call(method, {}, &out);
+    return out;
 }
 
-namespace {
-QByteArrayList byteArrays(const QVariant &value)
+QByteArrayList BluezStandIn::byteArrays(const QString &method)
 {
+    const QVariant value = result(method);
     QByteArrayList list;
     if (value.canConvert<QDBusArgument>())
         value.value<QDBusArgument>() >> list;
     return list;
-}
-} // namespace
-
-QByteArrayList BluezStandIn::writes()
-{
-    QVariant result;
-    call(QStringLiteral("Writes"), {}, &result);
-    return byteArrays(result);
-}
-
-QByteArrayList BluezStandIn::sent()
-{
-    QVariant result;
-    call(QStringLiteral("Sent"), {}, &result);
-    return byteArrays(result);
-}
-
-bool BluezStandIn::connected()
-{
-    QVariant result;
-    call(QStringLiteral("Connected"), {}, &result);
-    return result.toBool();
 }

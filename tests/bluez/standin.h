@@ -1,6 +1,5 @@
-// The stand-in BlueZ for the Bluetooth tests: a private D-Bus bus (dbus-daemon as a child,
-// at the address the test's environment gives as DBUS_SYSTEM_BUS_ADDRESS) with the stand-in
-// service on it, and calls into the stand-in's test interface.
+// The stand-in BlueZ: a private dbus-daemon (at the test's DBUS_SYSTEM_BUS_ADDRESS) with the
+// stand-in service on it, and calls into the stand-in's test interface.
 #pragma once
 
 #include <QByteArrayList>
@@ -11,31 +10,27 @@
 class BluezStandIn
 {
 public:
-    ~BluezStandIn();
-
-    // Starts the bus, then the stand-in, and waits until it owns its name. False, with the
-    // reason in `error`, when either does not come up.
+    ~BluezStandIn() { stop(); }
+    // False, with the reason in `error`, when the bus or the stand-in does not come up.
     bool start(QString *error);
     void stop();
 
-    // Every test starts from an adapter that is there and powered, no device known yet, and
-    // no fault armed.
-    bool reset();
-    bool setAdapterPresent(bool present);
-    bool setPowered(bool powered);
-    bool setConnectMode(const QString &mode);   // "ok", "fail" or "hang"
-    bool setWriteFails(bool fails);
-    bool setRate(int perSecond);
-    bool dropLink();
+    // Adapter present and powered, no device known, no fault armed.
+    bool reset() { return call(QStringLiteral("Reset")); }
+    bool setAdapterPresent(bool on) { return call(QStringLiteral("SetAdapterPresent"), {on}); }
+    bool setPowered(bool on) { return call(QStringLiteral("SetPowered"), {on}); }
+    bool setConnectMode(const QString &mode) { return call(QStringLiteral("SetConnectMode"), {mode}); }   // ok, fail, hang
+    bool setWriteFails(bool fails) { return call(QStringLiteral("SetWriteFails"), {fails}); }
+    bool dropLink() { return call(QStringLiteral("DropLink")); }
 
-    QStringList log();              // the BlueZ calls received, in order
-    QByteArrayList writes();        // values written to the parameter characteristic
-    QByteArrayList sent();          // notifications sent, in order
-    bool connected();
+    QStringList log() { return result(QStringLiteral("Log")).toStringList(); }   // BlueZ calls received
+    QByteArrayList writes() { return byteArrays(QStringLiteral("Writes")); }   // to the parameter characteristic
+    QByteArrayList sent() { return byteArrays(QStringLiteral("Sent")); }   // notifications, in order
 
 private:
-    bool call(const QString &method, const QVariantList &args = {}, QVariant *result = nullptr);
-    static bool waitForLine(QProcess &process, QByteArray *line);
+    bool call(const QString &method, const QVariantList &args = {}, QVariant *out = nullptr);
+    QVariant result(const QString &method);
+    QByteArrayList byteArrays(const QString &method);
 
     QProcess bus;
     QProcess service;

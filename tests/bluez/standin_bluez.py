@@ -288,11 +288,6 @@ class Control(dbus.service.Object):
     def SetWriteFails(self, fails):
         self.standin.write_fails = bool(fails)
 
-    @dbus.service.method(CONTROL, in_signature="i")
-    def SetRate(self, rate):
-        self.standin.rate = int(rate)
-        self.standin.helper_command("rate %d" % rate)
-
     @dbus.service.method(CONTROL)
     def DropLink(self):
         self.standin.drop_link()
@@ -308,11 +303,6 @@ class Control(dbus.service.Object):
     @dbus.service.method(CONTROL, out_signature="aay")
     def Sent(self):
         return dbus.Array([byte_array(s) for s in self.standin.sent], signature="ay")
-
-    @dbus.service.method(CONTROL, out_signature="b")
-    def Connected(self):
-        device = self.standin.controller
-        return dbus.Boolean(bool(device and device.interfaces[DEVICE]["Connected"]))
 
 
 class StandIn:
@@ -366,7 +356,6 @@ class StandIn:
         self.powered = True
         self.connect_mode = "ok"
         self.write_fails = False
-        self.rate = 100
         self.calls = []
         self.writes = []
         self.sent = []

@@ -1,6 +1,5 @@
-// The installed-style tool itself (imu-calibration-tool, its own process and window) against
-// the stand-in BlueZ: a person's clicks on search, connect and save, under the test's X
-// display. What the tool did is read back from the stand-in and from the window's pixels.
+// The tool's own executable against the stand-in BlueZ, clicked through search, connect and
+// save under the test's X display; read back from the stand-in and the window's pixels.
 #include "standin.h"
 
 #include <QGuiApplication>
@@ -14,9 +13,7 @@ namespace {
 
 constexpr int Wait = 15000;
 
-// Window coordinates of the controls (the form is fixed): the page buttons, the search and
-// connect buttons of the setup page, the save button of the calibration page, and the status
-// label.
+// Window coordinates of the controls (the form is fixed).
 const QPoint SearchButton(288, 527);
 const QPoint ConnectButton(488, 527);
 const QPoint MagnetPageButton(155, 98);
@@ -105,7 +102,6 @@ void TestToolOnBluez::searchConnectStreamAndSave()
     QTRY_VERIFY_WITH_TIMEOUT(!grab(StatusLabel).isNull(), Wait);
     const QImage unconnected = grab(StatusLabel);
 
-    // Search: the worker starts, the adapter is ready, the scan runs and sees the controller.
     QVERIFY(click(SearchButton));
     QTRY_VERIFY_WITH_TIMEOUT(standIn.log().contains("StartDiscovery"), Wait);
 
@@ -117,13 +113,10 @@ void TestToolOnBluez::searchConnectStreamAndSave()
     }, Wait);
     QVERIFY(asked);
 
-    // Reports flow and the status label changes from "Unconnected" to "Normal".
     QTRY_VERIFY_WITH_TIMEOUT(standIn.log().contains("StartNotify"), Wait);
     QTRY_VERIFY_WITH_TIMEOUT(standIn.sent().size() > 100, Wait);
     QTRY_VERIFY_WITH_TIMEOUT(grab(StatusLabel) != unconnected, Wait);
-    grab(QRect(0, 0, 800, 600)).save(QStringLiteral("toolonbluez-connected.png"));
 
-    // Save on the calibration page: the 20-byte frame reaches the controller.
     QVERIFY(click(MagnetPageButton));
     QVERIFY(click(SaveButton));
     QTRY_COMPARE_WITH_TIMEOUT(standIn.writes().size(), 1, Wait);

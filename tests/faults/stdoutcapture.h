@@ -1,21 +1,43 @@
-// Sends standard output (file descriptor 1, so the worker's console texts as well) to a
-// temporary file for as long as the object lives.
+// Sends standard output (descriptor 1, so the worker's console texts too) to a temporary file
+// while the object lives.
 #pragma once
 
-#include <QByteArray>
+#include <QRegularExpression>
 #include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
 
 class StdoutCapture
 {
 public:
-    StdoutCapture();
-    ~StdoutCapture();
+    StdoutCapture()
+    {
+        if (!file.open())
+            return;
+        std::fflush(stdout);
+        saved = ::dup(STDOUT_FILENO);
+        ::dup2(file.handle(), STDOUT_FILENO);
+    }
+    ~StdoutCapture() { text(); }
     StdoutCapture(const StdoutCapture &) = delete;
     StdoutCapture &operator=(const StdoutCapture &) = delete;
 
-    bool isValid() const { return saved >= 0; }
-    // Everything written so far, without the test framework's own message lines.
-    QByteArray text();
+    // Ends the capture; what was written, without the test log's own lines.
+    QByteArray text()
+    {
+        if (saved >= 0) {
+            std::fflush(stdout);
+            ::dup2(saved, STDOUT_FILENO);
+            ::close(saved);
+            saved = -1;
+        }
+        file.seek(0);
+        static const QRegularExpression logLine(
+                QStringLiteral("^(QWARN|QDEBUG|QINFO|QSYSTEM|QFATAL) *:[^\\n]*\\n"),
+                QRegularExpression::MultilineOption);
+        return QString::fromLatin1(file.readAll()).remove(logLine).toLatin1();
+    }
 
 private:
     QTemporaryFile file;

@@ -1,22 +1,15 @@
 // Soak of the report path: one controller on the real-time virtual dongle streams into the
-// window for a long time (worker, queued signals, display slots, 3-D view), with the
-// calibration ticker running and stationary checks following one another.
-//
-// Every few seconds it prints how many reports the dongle has sent, how many of the signals
-// they give have reached the window, the difference still in flight (the backlog) and the
-// resident memory. It fails when the backlog keeps growing, memory keeps growing, the
-// window does not show the last report once the stream stops, or the stream never starts.
-// Run it on an otherwise idle machine: other work slows the path and shows as backlog.
-// Leaks are left to LeakSanitizer, which checks at exit when the program is built with it.
+// window (worker, queued signals, display slots, 3-D view) with the calibration ticker running
+// and stationary checks following one another. Fails when the backlog between dongle and
+// window or the resident memory keeps growing, the stream stalls, or the window does not show
+// the last report once the stream stops. Leaks are left to LeakSanitizer. Run it on an idle
+// machine: other work shows as backlog.
 //
 // usage: imu_soak [--reports N] [--rate R] [--sample S]
-//   N: reports (notifications of every type) to send, 1000000 by default
-//   R: orientation reports per second (the sensor reports come at a quarter of it each);
-//      480 by default, which keeps the worker, paused 1 ms per notification, below its limit
-//   S: seconds between two printed samples, 10 by default
+//   N notifications to send (1000000); R orientation reports per second (480, below the
+//   worker's limit); S seconds between printed samples (10)
 #include "windowfixture.h"
 #include "keepmodules.h"
-#include "waituntil.h"
 
 #include "btthread.h"
 #include "reportdecoder.h"
@@ -28,6 +21,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -38,75 +32,21 @@
 
 namespace {
 
-struct Options {
-    quint64 reports = 1000000;
-    int rate = 480;
-    int sampleSeconds = 10;
-};
-
-bool parseOptions(const QStringList &args, Options *options)
-{
-    for (int i = 1; i < args.size(); ++i) {
-        bool ok = i + 1 < args.size();
-        const QString value = ok ? args.at(i + 1) : QString();
-        if (args.at(i) == "--reports")
-            options->reports = value.toULongLong(&ok);
-        else if (args.at(i) == "--rate")
-            options->rate = value.toInt(&ok);
-        else if (args.at(i) == "--sample")
-            options->sampleSeconds = value.toInt(&ok);
-        else
-            ok = false;
-        if (!ok || options->rate < 1 || options->sampleSeconds < 1)
-            return false;
-        ++i;
-    }
-    return true;
-}
-
 qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
     return -1;
 }
 
-struct Sample {
-    qint64 ms;
-    quint64 sent;
-    qint64 backlog;
-    qint64 rssKiB;
-};
-
-// What the dongle sent, counted on its thread as each notification goes out.
-struct SentCount {
-    std::atomic<quint64> all{0};
-    std::atomic<quint64> pos{0};    // orientation reports: one posSender each
-    std::atomic<quint64> raw{0};    // magnetometer reports: one rawSender each
-    std::mutex lastMutex;
-    std::vector<uint8_t> lastPos;
-    std::vector<uint8_t> lastRaw;
-
-    void note(const uint8_t *data, size_t length)
-    {
-        ++all;
-        if (length < ReportMinimumLength || data[0] != ReportMarker)
-            return;
-        if (data[16] == 0) {
-            std::lock_guard<std::mutex> lock(lastMutex);
-            lastPos.assign(data, data + length);
-            ++pos;
-        } else if (data[16] == 4) {
-            std::lock_guard<std::mutex> lock(lastMutex);
-            lastRaw.assign(data, data + length);
-            ++raw;
-        }
-    }
+// What the dongle sent, counted on its thread.
+struct Sent {
+    std::atomic<quint64> all{0}, pos{0}, raw{0};
+    std::mutex mutex;
+    std::vector<uint8_t> lastPos, lastRaw;
 };
 
 } // namespace
@@ -114,167 +54,137 @@ struct SentCount {
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    Options options;
-    if (!parseOptions(app.arguments(), &options)) {
-        std::fprintf(stderr, "usage: imu_soak [--reports N] [--rate R] [--sample S]\n");
-        return 2;
+    quint64 reports = 1000000;
+    int rate = 480, sampleSeconds = 10;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); i += 2) {
+        bool ok = i + 1 < args.size();
+        const QString value = args.value(i + 1);
+        if (args[i] == "--reports")
+            reports = value.toULongLong(&ok);
+        else if (args[i] == "--rate")
+            rate = value.toInt(&ok);
+        else if (args[i] == "--sample")
+            sampleSeconds = value.toInt(&ok);
+        else
+            ok = false;
+        if (!ok || rate < 1 || sampleSeconds < 1) {
+            std::fprintf(stderr, "usage: imu_soak [--reports N] [--rate R] [--sample S]\n");
+            return 2;
+        }
     }
 
     VirtualDongle dongle(VirtualDongle::Clock::RealTime);
-    dongle.setReportRate(options.rate);
-    SentCount sent;
-    dongle.setNotificationObserver(
-            [&sent](uint32_t, const uint8_t *data, size_t length) { sent.note(data, length); });
+    dongle.setReportRate(rate);
+    Sent sent;
+    dongle.setNotificationObserver([&sent](uint32_t, const uint8_t *data, size_t length) {
+        ++sent.all;
+        if (length < ReportMinimumLength || data[0] != ReportMarker || (data[16] != 0 && data[16] != 4))
+            return;
+        std::lock_guard<std::mutex> lock(sent.mutex);
+        (data[16] == 0 ? sent.lastPos : sent.lastRaw).assign(data, data + length);
+        ++(data[16] == 0 ? sent.pos : sent.raw);
+    });
     setHostBackend(&dongle);
 
     auto *window = new MainWindow;
     MainWindowProbe probe{*window};
     window->show();
 
-    // Deliveries to the window, counted by a receiver connected after the window's own slots:
-    // when it has seen a signal, the window's slot for that signal has run.
+    // Counted by a receiver connected after the window's slots: a delivery counted has been shown.
     QObject counter;
-    quint64 deliveredPos = 0;
-    quint64 deliveredRaw = 0;
-    auto backlog = [&] {
-        return qint64(sent.pos.load() - deliveredPos) + qint64(sent.raw.load() - deliveredRaw);
-    };
-
+    quint64 deliveredPos = 0, deliveredRaw = 0;
+    auto backlog = [&] { return qint64(sent.pos + sent.raw - deliveredPos - deliveredRaw); };
     bool ok = true;
     auto fail = [&ok](const char *what) {
         std::printf("FAIL: %s\n", what);
-        std::fflush(stdout);
         ok = false;
     };
 
     window->findChild<QPushButton *>("btn_search")->click();
-    BtThread *worker = probe.btThread();
-    QObject::connect(worker, &BtThread::posSender, &counter, [&](IMU_POS) { ++deliveredPos; });
-    QObject::connect(worker, &BtThread::rawSender, &counter, [&](IMU_RAW) { ++deliveredRaw; });
-
+    QObject::connect(probe.btThread(), &BtThread::posSender, &counter, [&](IMU_POS) { ++deliveredPos; });
+    QObject::connect(probe.btThread(), &BtThread::rawSender, &counter, [&](IMU_RAW) { ++deliveredRaw; });
     auto *combo = window->findChild<QComboBox *>("comboBox");
-    const char controller[] = "00025B0A1C01";
-    if (!waitUntil([&] { return combo->findText(controller) >= 0; }, 10000)) {
+    if (!QTest::qWaitFor([&] { return combo->findText("00025B0A1C01") >= 0; }, 10000)) {
         fail("the controller was never listed");
     } else {
-        combo->setCurrentIndex(combo->findText(controller));
+        combo->setCurrentIndex(combo->findText("00025B0A1C01"));
         window->findChild<QPushButton *>("btn_connect")->click();
-        if (!waitUntil([&] { return deliveredPos > 0 && deliveredRaw > 0; }, 10000))
+        if (!QTest::qWaitFor([&] { return deliveredPos > 0 && deliveredRaw > 0; }, 10000))
             fail("no report reached the window");
     }
 
+    struct Sample { qint64 ms, backlog, rssKiB; };
     std::vector<Sample> samples;
     int checks = 0;
     if (ok) {
-        // Checks end in a message box, which is closed at once; then the next check starts.
-        BoxCatcher boxes;
+        BoxCatcher boxes;   // closes each check's verdict box
         probe.startCalibPressed();
         QTimer checker;
         QObject::connect(&checker, &QTimer::timeout, [&] {
-            // Not while a verdict box is up: the user could not press the button then either.
-            if (QApplication::activeModalWidget())
-                return;
-            if (!probe.checkActive() || checks == 0) {
+            if (!QApplication::activeModalWidget() && (!probe.checkActive() || checks == 0)) {
                 probe.checkPressed();
                 ++checks;
             }
         });
         checker.start(100);
-
         QElapsedTimer clock;
         clock.start();
         auto takeSample = [&] {
-            samples.push_back({clock.elapsed(), sent.all.load(), backlog(), residentKiB()});
-            const Sample &s = samples.back();
-            std::printf("t %6lld s  sent %8llu  pos %8llu/%-8llu  raw %7llu/%-7llu  backlog %5lld"
-                        "  rss %7lld KiB  checks %d\n",
-                        s.ms / 1000, static_cast<unsigned long long>(s.sent),
-                        static_cast<unsigned long long>(deliveredPos),
-                        static_cast<unsigned long long>(sent.pos.load()),
-                        static_cast<unsigned long long>(deliveredRaw),
-                        static_cast<unsigned long long>(sent.raw.load()), s.backlog, s.rssKiB,
-                        checks);
+            samples.push_back({clock.elapsed(), backlog(), residentKiB()});
+            std::printf("t %6lld s  sent %8llu  backlog %5lld  rss %7lld KiB  checks %d\n",
+                        samples.back().ms / 1000, quint64(sent.all), samples.back().backlog,
+                        samples.back().rssKiB, checks);
             std::fflush(stdout);
         };
         QTimer sampler;
         QObject::connect(&sampler, &QTimer::timeout, takeSample);
-        sampler.start(options.sampleSeconds * 1000);
+        sampler.start(sampleSeconds * 1000);
         takeSample();
 
-        const int expectedMs = int(std::min<quint64>(
-                options.reports * 1000 / quint64(options.rate) * 2 + 60000, 24 * 3600 * 1000));
-        if (!waitUntil([&] { return sent.all.load() >= options.reports; }, expectedMs))
+        const int expectedMs = int(std::min<quint64>(reports * 1000 / quint64(rate) * 2 + 60000,
+                                                     24 * 3600 * 1000));
+        if (!QTest::qWaitFor([&] { return sent.all >= reports; }, expectedMs))
             fail("the stream stalled");
         checker.stop();
-
-        // Stop the stream and let everything in flight arrive.
         dongle.setReportsPaused(true);
-        if (!waitUntil([&] { return backlog() == 0; }, 60000))
+        if (!QTest::qWaitFor([&] { return backlog() == 0; }, 60000))
             fail("reports sent were not all delivered");
         sampler.stop();
         takeSample();
 
-        // The window shows the last report sent, nothing older and nothing made up.
-        std::vector<uint8_t> lastPos, lastRaw;
-        {
-            std::lock_guard<std::mutex> lock(sent.lastMutex);
-            lastPos = sent.lastPos;
-            lastRaw = sent.lastRaw;
-        }
         ReportState expected;
-        decodeReport(lastPos.data(), lastPos.size(), expected);
-        decodeReport(lastRaw.data(), lastRaw.size(), expected);
+        {
+            std::lock_guard<std::mutex> lock(sent.mutex);
+            decodeReport(sent.lastPos.data(), sent.lastPos.size(), expected);
+            decodeReport(sent.lastRaw.data(), sent.lastRaw.size(), expected);
+        }
         const IMU_POS shown = probe.posData();
         if (std::memcmp(&shown, &expected.posSample, sizeof shown) != 0)
             fail("the window does not show the last orientation sent");
-        if (window->findChild<QLabel *>("lab_magdata_x")->text()
-                    != QString::number(expected.rawSample.mag_x)
-            || probe.rawData().mag_z != expected.rawSample.mag_z)
+        if (window->findChild<QLabel *>("lab_magdata_x")->text() != QString::number(expected.rawSample.mag_x))
             fail("the window does not show the last magnetometer values sent");
     }
 
-    // No growing backlog: typically, and still at the end of the stream, less than about a
-    // second of traffic is in flight between the dongle and the window. (A busy machine can
-    // hold the path up for a while; the backlog then peaks and drains again, and the peak is
-    // only reported. A path slower than the stream grows it without end.) Memory: after the
-    // first minute (pictures, fonts, GL and the device list are in by then) it stays flat.
-    qint64 maxBacklog = 0;
+    // A busy machine may hold the path up for a while, so the median and the last backlog in
+    // the stream count, not the peak: about a second of traffic at most. Memory stays flat
+    // after the first minute (pictures, fonts, GL and the device list are in by then).
     std::vector<qint64> inStream;
-    for (size_t i = 0; i + 1 < samples.size(); ++i) {   // the last sample is after the drain
-        maxBacklog = std::max(maxBacklog, samples[i].backlog);
+    for (size_t i = 0; i + 1 < samples.size(); ++i)   // the last sample is after the drain
         inStream.push_back(samples[i].backlog);
-    }
-    std::vector<qint64> sorted = inStream;
-    std::sort(sorted.begin(), sorted.end());
-    const qint64 medianBacklog = sorted.empty() ? 0 : sorted[sorted.size() / 2];
     const qint64 endBacklog = inStream.empty() ? 0 : inStream.back();
-    const qint64 backlogLimit = 2 * options.rate;   // about a second of traffic
-    if (ok && (medianBacklog > backlogLimit || endBacklog > backlogLimit))
+    std::sort(inStream.begin(), inStream.end());
+    const qint64 medianBacklog = inStream.empty() ? 0 : inStream[inStream.size() / 2];
+    if (ok && std::max(medianBacklog, endBacklog) > 2 * rate)
         fail("the backlog kept growing");
-    qint64 baseRss = -1;
-    for (const Sample &s : samples) {
-        if (s.ms >= 60000) {
-            baseRss = s.rssKiB;
-            break;
-        }
-    }
-    const qint64 lastRss = samples.empty() ? -1 : samples.back().rssKiB;
-    const qint64 rssLimitKiB = 16 * 1024;
-    if (ok && baseRss > 0 && lastRss - baseRss > rssLimitKiB)
+    const auto afterMinute = std::find_if(samples.begin(), samples.end(),
+                                          [](const Sample &s) { return s.ms >= 60000; });
+    const qint64 baseRss = afterMinute == samples.end() ? -1 : afterMinute->rssKiB;
+    if (ok && baseRss > 0 && samples.back().rssKiB - baseRss > 16 * 1024)
         fail("resident memory kept growing");
-
-    std::printf("summary: sent %llu reports (%llu orientation, %llu magnetometer) in %lld s;"
-                " delivered %llu + %llu; backlog median %lld, at the end %lld, peak %lld"
-                " (limit %lld); rss after 1 min %lld"
-                " KiB, at end %lld KiB; checks %d; %s\n",
-                static_cast<unsigned long long>(sent.all.load()),
-                static_cast<unsigned long long>(sent.pos.load()),
-                static_cast<unsigned long long>(sent.raw.load()),
-                samples.empty() ? 0 : samples.back().ms / 1000,
-                static_cast<unsigned long long>(deliveredPos),
-                static_cast<unsigned long long>(deliveredRaw), medianBacklog, endBacklog,
-                maxBacklog, backlogLimit, baseRss,
-                lastRss, checks, ok ? "PASS" : "FAIL");
+    std::printf("summary: sent %llu; backlog median %lld, end %lld; rss after 1 min %lld KiB; "
+                "checks %d; %s\n", quint64(sent.all), medianBacklog, endBacklog, baseRss, checks,
+                ok ? "PASS" : "FAIL");
     std::fflush(stdout);
 
     keepLoadedModules();
