@@ -7,81 +7,51 @@
 // and prints every notification as it falls due: "n <hex>".
 #include "virtualcontroller.h"
 
+#include <QByteArray>
+#include <QElapsedTimer>
+
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
-namespace {
-
-int64_t nowMs()
-{
-    static const auto epoch = std::chrono::steady_clock::now();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-                   std::chrono::steady_clock::now() - epoch)
-            .count();
-}
-
-std::vector<uint8_t> fromHex(const std::string &hex)
-{
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(uint8_t(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
-    return bytes;
-}
-
-void command(VirtualController &controller, const std::string &line)
-{
-    if (line == "on") {
-        controller.startReports(nowMs());
-    } else if (line == "off") {
-        controller.stopReports();
-    } else if (line.rfind("rate ", 0) == 0) {
-        controller.setReportRate(std::atoi(line.c_str() + 5), nowMs());
-    } else if (line.rfind("write ", 0) == 0) {
-        const std::vector<uint8_t> frame = fromHex(line.substr(6));
-        controller.writeParameter(frame.data(), frame.size(), nowMs());
-    }
-}
-
-} // namespace
 
 int main()
 {
     VirtualController controller(1);
-    std::string input;
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray input;
     char chunk[4096];
     for (;;) {
         const int64_t due = controller.nextDueMs();
-        const int64_t wait = due == INT64_MAX ? -1 : std::max<int64_t>(0, due - nowMs());
+        const int wait = due == INT64_MAX ? -1 : int(std::clamp<int64_t>(due - clock.elapsed(), 0, INT_MAX));
         pollfd fd{STDIN_FILENO, POLLIN, 0};
-        const int ready = poll(&fd, 1, wait < 0 ? -1 : int(std::min<int64_t>(wait, INT_MAX)));
-        if (ready > 0) {
+        if (poll(&fd, 1, wait) > 0) {
             const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
             if (n <= 0)
                 return 0;   // the stand-in is gone
-            input.append(chunk, size_t(n));
-            size_t end;
-            while ((end = input.find('\n')) != std::string::npos) {
-                command(controller, input.substr(0, end));
-                input.erase(0, end + 1);
+            input.append(chunk, int(n));
+            for (int end; (end = input.indexOf('\n')) >= 0; input.remove(0, end + 1)) {
+                const QByteArray line = input.left(end);
+                if (line == "on") {
+                    controller.startReports(clock.elapsed());
+                } else if (line == "off") {
+                    controller.stopReports();
+                } else if (line.startsWith("rate ")) {
+                    controller.setReportRate(line.mid(5).toInt(), clock.elapsed());
+                } else if (line.startsWith("write ")) {
+                    const QByteArray frame = QByteArray::fromHex(line.mid(6));
+                    controller.writeParameter(reinterpret_cast<const uint8_t *>(frame.constData()),
+                                              size_t(frame.size()), clock.elapsed());
+                }
             }
         }
-        for (const auto &notification : controller.advanceTo(nowMs())) {
-            std::string line = "n ";
-            char hex[3];
-            for (uint8_t b : notification.bytes) {
-                std::snprintf(hex, sizeof hex, "%02x", b);
-                line += hex;
-            }
-            line += '\n';
-            std::fputs(line.c_str(), stdout);
+        for (const auto &notification : controller.advanceTo(clock.elapsed())) {
+            const QByteArray bytes(reinterpret_cast<const char *>(notification.bytes.data()),
+                                   int(notification.bytes.size()));
+            std::printf("n %s\n", bytes.toHex().constData());
         }
         std::fflush(stdout);
     }

@@ -13,15 +13,13 @@ class StdoutCapture
 public:
     StdoutCapture()
     {
-        if (!file.open())
-            return;
-        std::fflush(stdout);
-        saved = ::dup(STDOUT_FILENO);
-        ::dup2(file.handle(), STDOUT_FILENO);
+        if (file.open()) {
+            std::fflush(stdout);
+            saved = ::dup(STDOUT_FILENO);
+            ::dup2(file.handle(), STDOUT_FILENO);
+        }
     }
     ~StdoutCapture() { text(); }
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
 
     // Ends the capture; what was written, without the test log's own lines.
     QByteArray text()
@@ -33,9 +31,8 @@ public:
             saved = -1;
         }
         file.seek(0);
-        static const QRegularExpression logLine(
-                QStringLiteral("^(QWARN|QDEBUG|QINFO|QSYSTEM|QFATAL) *:[^\\n]*\\n"),
-                QRegularExpression::MultilineOption);
+        static const QRegularExpression logLine(QStringLiteral("^Q[A-Z]+ *:[^\\n]*\\n"),
+                                                QRegularExpression::MultilineOption);
         return QString::fromLatin1(file.readAll()).remove(logLine).toLatin1();
     }
 
