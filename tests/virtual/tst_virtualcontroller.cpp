@@ -71,12 +71,23 @@ void TestVirtualController::parameterFrames_data()
 
     const ParamFrame f = buildParamFrame(MAG_PARAM{120, 35, 200, -75, -200, -3});
     const QByteArray g(reinterpret_cast<const char *>(f.data()), int(f.size()));
-    QByteArray badSum = g;
-    badSum[18] = char(g[18] + 1);
+    // One byte changed; where only the header is wrong the checksum is fixed up.
+    auto changed = [&](int at, int value, bool fixSum) {
+        QByteArray bad = g;
+        bad[at] = char(value);
+        if (fixSum)
+            bad[18] = char(g[18] + value - g[at]);
+        return bad;
+    };
 
     QTest::newRow("valid") << g << true;
-    QTest::newRow("bad checksum") << badSum << false;
-    QTest::newRow("too short") << g.left(19) << false;
+    QTest::newRow("wrong start") << changed(0, 0x5B, false) << false;
+    QTest::newRow("wrong end") << changed(19, 0xA4, false) << false;
+    QTest::newRow("wrong checksum") << changed(18, g[18] + 1, false) << false;
+    QTest::newRow("other command byte") << changed(1, 0x05, true) << false;
+    QTest::newRow("other version byte") << changed(2, 0x02, true) << false;
+    QTest::newRow("one byte short") << g.left(19) << false;
+    QTest::newRow("one byte long") << g + QByteArray(1, char(0xA5)) << false;
     QTest::newRow("empty") << QByteArray() << false;
 }
 
