@@ -1,26 +1,8 @@
 #include "windowfixture.h"
 
-#include "addresstext.h"
-#include "btthread.h"
-#include "calibthread.h"
-#include "magthread.h"
-
 #include <QAbstractButton>
 #include <QDir>
 #include <QImage>
-
-const QImage *MainWindowProbe::image(const char *name) const
-{
-    const QByteArray n(name);
-    if (n == "right") return w.imgRightLight;
-    if (n == "back") return w.imgBackLight;
-    if (n == "middle") return w.imgMiddleLight;
-    if (n == "left") return w.imgLeftLight;
-    if (n == "power") return w.imgPowerLight;
-    if (n == "trigger") return w.imgTriggerStick;
-    if (n == "rocker") return w.imgRockerLight;
-    return nullptr;
-}
 
 BoxCatcher::BoxCatcher(std::function<void()> onBox)
     : onBox(std::move(onBox))
@@ -34,13 +16,7 @@ void BoxCatcher::poll()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    BoxSeen s;
-    s.title = box->windowTitle();
-    s.text = box->text();
-    s.buttons = box->standardButtons();
-    s.modal = box->isModal();
-    s.parent = box->parentWidget();
-    seen.append(s);
+    seen.append({box->windowTitle(), box->text(), box->parentWidget()});
     if (onBox)
         onBox();
     if (QAbstractButton *ok = box->button(QMessageBox::Ok))
@@ -49,41 +25,6 @@ void BoxCatcher::poll()
         box->reject();
 }
 
-QStringList RecordingBackend::calls() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return log;
-}
-
-void RecordingBackend::clear()
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    log.clear();
-}
-
-bool RecordingBackend::note(const QString &call)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    log.append(call);
-    return true;
-}
-
-bool RecordingBackend::connect(const BleAddress &address)
-{
-    char text[13];
-    formatAddressText(address, text);
-    return note(QStringLiteral("connect ") + QLatin1String(text));
-}
-
-namespace {
-void writePicture(const QString &path, const QColor &colour, QSize size)
-{
-    QImage image(size, QImage::Format_ARGB32);
-    image.fill(colour);
-    image.save(path);
-}
-} // namespace
-
 PictureDir::PictureDir()
     : previous(QDir::currentPath())
 {
@@ -91,14 +32,16 @@ PictureDir::PictureDir()
         return;
     QDir(dir.path()).mkdir(QStringLiteral("image"));
     const QString base = dir.path() + QStringLiteral("/image/");
-    writePicture(base + "right_light.png", Qt::red, QSize(10, 11));
-    writePicture(base + "back_light.png", Qt::green, QSize(12, 13));
-    writePicture(base + "middle_light.png", Qt::blue, QSize(14, 15));
-    writePicture(base + "left_light.png", Qt::cyan, QSize(16, 17));
-    writePicture(base + "power_light.png", Qt::magenta, QSize(18, 19));
-    writePicture(base + "trigger_stick.png", Qt::yellow, QSize(20, 21));
-    writePicture(base + "rocker_light.png", Qt::gray, QSize(22, 23));
-    writePicture(base + "rocker_cross.png", Qt::white, QSize(17, 18));
+    const char *const names[] = {"right_light", "back_light", "middle_light", "left_light",
+                                 "power_light", "trigger_stick", "rocker_light", "rocker_cross"};
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue, Qt::cyan,
+                              Qt::magenta, Qt::yellow, Qt::gray, Qt::white};
+    for (int i = 0; i < 8; ++i) {
+        // Sizes differ too; the cross is 17x18.
+        QImage image(i < 7 ? QSize(10 + 2 * i, 11 + 2 * i) : QSize(17, 18), QImage::Format_ARGB32);
+        image.fill(colours[i]);
+        image.save(base + names[i] + ".png");
+    }
     // Each row of the trigger bar holds its own number in red.
     QImage bar(92, 161, QImage::Format_ARGB32);
     for (int row = 0; row < bar.height(); ++row)
