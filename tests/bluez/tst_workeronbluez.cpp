@@ -100,7 +100,9 @@ void TestWorkerOnBluez::searchConnectStreamAndSave()
         }
         QTRY_VERIFY_WITH_TIMEOUT(rec.positions.size() >= expected.size(), Wait);
         for (int i = 0; i < expected.size(); ++i)
-            QVERIFY2(!std::memcmp(&rec.positions[i], &expected[i], sizeof(IMU_POS)),
+            QVERIFY2(rec.positions[i].angle1 == expected[i].angle1
+                         && rec.positions[i].angle2 == expected[i].angle2
+                         && rec.positions[i].angle3 == expected[i].angle3,
                      qPrintable(QString::number(i)));
 
         StdoutCapture saved;

@@ -49,7 +49,10 @@ struct Sent
     int count(int Sent::*n) { std::lock_guard<std::mutex> l(mutex); return this->*n; }
 };
 
-bool samePosition(const IMU_POS &a, const IMU_POS &b) { return !std::memcmp(&a, &b, sizeof a); }
+bool samePosition(const IMU_POS &a, const IMU_POS &b)
+{
+    return a.angle1 == b.angle1 && a.angle2 == b.angle2 && a.angle3 == b.angle3;
+}
 
 // A type-0 report with angles no controller sends (333.3, -333.3, 222.2 degrees).
 Bytes garbage(uint8_t marker, uint8_t type, size_t length)
