@@ -278,7 +278,7 @@ void TestBtThread::events_data()
     QTest::newRow("reports and acknowledgements")
         << QStringList{report(0, "0E118E117FFF", "058010F0"), report(2, "000100020003"),
                        report(3, "000400050006"), report(4, "000780080009"),
-                       "note 5501010000000000000000000000000000", "note 55010100010001000100000000000000" "7F"}
+                       "note 5501010000000000000000000000000000", "note 550101000100010001000000000000007F"}
         << QStringList() << QStringList{"pos 0.1,-0.1,36.7", "btn 5,-128,-16,16", "raw 1,2,3,4,5,6,7,-8,9",
                                         "bt 4|Write data success!|null", "pos 0.0,0.0,0.0", "btn 0,0,0,0",
                                         "bt 4|Write data fail!|null"} << "";
