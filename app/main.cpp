@@ -1,6 +1,5 @@
-#include "hostlayer.h"
-#include "mainwindow.h"
 #include "qtblehost.h"
+#include "runtool.h"
 
 #include <QApplication>
 
@@ -9,18 +8,6 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-
-    // Installed before the window, so before any search can start a worker, and it outlives
-    // the window, whose destructor stops the worker.
     QtBleHost host;
-    setHostBackend(&host);
-
-    MainWindow *window = new MainWindow;
-    window->setWindowOpacity(0.95);
-    window->setWindowFlags(Qt::FramelessWindowHint);
-    window->show();
-    const int exitCode = app.exec();
-    delete window;
-    setHostBackend(nullptr);
-    return exitCode;
+    return runTool(app, host);
 }
