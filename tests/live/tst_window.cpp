@@ -310,6 +310,18 @@ void TestWindow::calibration()
     };
     for (const QVector<int> &s : samples)
         feed(s);
+    // An update restyles the extremes and the live values with sheets of their own, which
+    // differ from the skin's only in their runs of tabs.
+    const auto sheet = [](const char *colour, int tabs) {
+        return QStringLiteral("QLabel{color:%1;background-color:rgba(255, 255, 255, 0);"
+                              "border-style: solid;border-width: 0px;%2 border-color: "
+                              "rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;"
+                              "min-width: 10em;padding: 2px;*/}")
+            .arg(QLatin1String(colour), QString(tabs, QLatin1Char('\t')));
+    };
+    QCOMPARE(find("lab_min_", "z")->styleSheet(), sheet("#d4d4d4", 9));
+    QCOMPARE(find("lab_magdata_", "y")->styleSheet(), sheet("#7d7d7d", 10));
+    QCOMPARE(sheet("#d4d4d4", 9).size(), 214);
     QCOMPARE(page(QString()), shown);
     // A sample inside the range changes nothing, not even a style sheet.
     feed({0, 0, 0});
