@@ -119,7 +119,7 @@ HostEvent hostConnUpdateEvent(uint16_t identifier, uint32_t connId)
     return makeEvent(HostEventConnUpdate, std::move(holder), record);
 }
 
-HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceSpec> &services)
+HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceDef> &services)
 {
     auto holder = std::make_shared<DatabaseHolder>();
     const size_t serviceCount = std::min<size_t>(services.size(), 0xFFFF);
@@ -138,33 +138,33 @@ HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceSpec> 
     }
 
     for (size_t s = 0; s < serviceCount; ++s) {
-        const HostServiceSpec &spec = services[s];
+        const HostServiceDef &def = services[s];
         HostService &service = holder->services[s];
         service = HostService{};
         service.uuidType = 16;
-        service.uuid = spec.uuid;
-        service.startHandle = spec.startHandle;
-        service.endHandle = spec.endHandle;
+        service.uuid = def.uuid;
+        service.startHandle = def.startHandle;
+        service.endHandle = def.endHandle;
         auto &chars = holder->characteristics[s];
         service.characteristicCount = uint16_t(chars.size());
         service.characteristics = chars.empty() ? nullptr : chars.data();
         for (size_t c = 0; c < chars.size(); ++c) {
-            const HostCharacteristicSpec &charSpec = spec.characteristics[c];
+            const HostCharacteristicDef &charDef = def.characteristics[c];
             HostCharacteristic &characteristic = chars[c];
             characteristic = HostCharacteristic{};
             characteristic.uuidType = 16;
-            characteristic.uuid = charSpec.uuid;
-            characteristic.properties = charSpec.properties;
-            characteristic.valueHandle = charSpec.valueHandle;
-            characteristic.declarationHandle = charSpec.valueHandle ? uint16_t(charSpec.valueHandle - 1) : 0;
+            characteristic.uuid = charDef.uuid;
+            characteristic.properties = charDef.properties;
+            characteristic.valueHandle = charDef.valueHandle;
+            characteristic.declarationHandle = charDef.valueHandle ? uint16_t(charDef.valueHandle - 1) : 0;
             auto &descs = holder->descriptors[s][c];
             characteristic.descriptorCount = uint16_t(descs.size());
             characteristic.descriptors = descs.empty() ? nullptr : descs.data();
             for (size_t d = 0; d < descs.size(); ++d) {
                 descs[d] = HostDescriptor{};
                 descs[d].uuidType = 16;
-                descs[d].uuid = charSpec.descriptors[d].uuid;
-                descs[d].handle = charSpec.descriptors[d].handle;
+                descs[d].uuid = charDef.descriptors[d].uuid;
+                descs[d].handle = charDef.descriptors[d].handle;
             }
         }
     }

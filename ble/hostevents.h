@@ -9,23 +9,23 @@
 #include <vector>
 
 // Plain description of an attribute database, turned into HostService records.
-struct HostDescriptorSpec {
+struct HostDescriptorDef {
     uint16_t uuid = 0;
     uint16_t handle = 0;
 };
 
-struct HostCharacteristicSpec {
+struct HostCharacteristicDef {
     uint16_t uuid = 0;
     uint16_t valueHandle = 0;
     uint8_t properties = 0;
-    std::vector<HostDescriptorSpec> descriptors;
+    std::vector<HostDescriptorDef> descriptors;
 };
 
-struct HostServiceSpec {
+struct HostServiceDef {
     uint16_t uuid = 0;
     uint16_t startHandle = 0;
     uint16_t endHandle = 0;
-    std::vector<HostCharacteristicSpec> characteristics;
+    std::vector<HostCharacteristicDef> characteristics;
 };
 
 BleAddress makeBleAddress(uint64_t address48);   // most significant byte = high byte of nap
@@ -37,6 +37,6 @@ HostEvent hostConnectResultEvent(uint16_t status, uint32_t connId, const BleAddr
 HostEvent hostJustWorksEvent(const BleAddress &address, uint32_t connId = 0);
 HostEvent hostFailureEvent(uint16_t failure, uint32_t connId = 0);
 HostEvent hostConnUpdateEvent(uint16_t identifier, uint32_t connId = 0);
-HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceSpec> &services);
+HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceDef> &services);
 HostEvent hostStatusEvent(uint16_t status);
 HostEvent hostNotificationEvent(uint32_t connId, uint16_t handle, const uint8_t *data, size_t length);

@@ -244,27 +244,27 @@ void QtBleLink::buildDatabase()
     descriptors.clear();
     uint16_t next = 1;
     for (QLowEnergyService *service : services) {
-        HostServiceSpec spec;
-        spec.uuid = shortUuid(service->serviceUuid());
-        spec.startHandle = next++;
+        HostServiceDef def;
+        def.uuid = shortUuid(service->serviceUuid());
+        def.startHandle = next++;
         for (const QLowEnergyCharacteristic &c : service->characteristics()) {
-            HostCharacteristicSpec cs;
+            HostCharacteristicDef cs;
             cs.uuid = shortUuid(c.uuid());
             cs.properties = uint8_t(c.properties());
             ++next;     // declaration
             cs.valueHandle = next++;
             characteristics.push_back({service, c, cs.valueHandle});
             for (const QLowEnergyDescriptor &d : c.descriptors()) {
-                HostDescriptorSpec ds;
+                HostDescriptorDef ds;
                 ds.uuid = shortUuid(d.uuid());
                 ds.handle = next++;
                 cs.descriptors.push_back(ds);
                 descriptors.push_back({service, d, ds.handle, cs.valueHandle});
             }
-            spec.characteristics.push_back(std::move(cs));
+            def.characteristics.push_back(std::move(cs));
         }
-        spec.endHandle = uint16_t(next - 1);
-        database.push_back(std::move(spec));
+        def.endHandle = uint16_t(next - 1);
+        database.push_back(std::move(def));
     }
 }
 

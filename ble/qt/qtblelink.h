@@ -106,7 +106,7 @@ private:
     bool databaseKnown = false;
     int detailsPending = 0;
     std::vector<QLowEnergyService *> services;
-    std::vector<HostServiceSpec> database;
+    std::vector<HostServiceDef> database;
     std::vector<CharacteristicEntry> characteristics;
     std::vector<DescriptorEntry> descriptors;
     // Writes waiting for their confirmation, per service, in the order they were made.

@@ -30,22 +30,22 @@ bool sameAddress(const BleAddress &a, const BleAddress &b)
 
 // The attribute database every controller serves: generic access, device information, and
 // the controller's own service with its report and parameter characteristics.
-const std::vector<HostServiceSpec> &controllerDatabase()
+const std::vector<HostServiceDef> &controllerDatabase()
 {
-    static const std::vector<HostServiceSpec> services = [] {
-        HostServiceSpec gap;
+    static const std::vector<HostServiceDef> services = [] {
+        HostServiceDef gap;
         gap.uuid = 0x1800;
         gap.startHandle = 0x0001;
         gap.endHandle = 0x0005;
         gap.characteristics = {{0x2A00, 0x0003, 0x02, {}}, {0x2A01, 0x0005, 0x02, {}}};
 
-        HostServiceSpec info;
+        HostServiceDef info;
         info.uuid = 0x180A;
         info.startHandle = 0x0006;
         info.endHandle = 0x000A;
         info.characteristics = {{0x2A29, 0x0008, 0x02, {}}, {0x2A24, 0x000A, 0x02, {}}};
 
-        HostServiceSpec controller;
+        HostServiceDef controller;
         controller.uuid = VirtualDongle::ControllerServiceUuid;
         controller.startHandle = 0x000B;
         controller.endHandle = VirtualDongle::ParamHandle;
@@ -54,7 +54,7 @@ const std::vector<HostServiceSpec> &controllerDatabase()
              {{0x2902, VirtualDongle::ReportConfigHandle}}},
             {0xFAE2, VirtualDongle::ParamHandle, 0x08, {}},
         };
-        return std::vector<HostServiceSpec>{gap, info, controller};
+        return std::vector<HostServiceDef>{gap, info, controller};
     }();
     return services;
 }

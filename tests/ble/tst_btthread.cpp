@@ -87,13 +87,13 @@ public:
     }
 };
 
-std::vector<HostServiceSpec> database(const QString &name)
+std::vector<HostServiceDef> database(const QString &name)
 {
-    HostServiceSpec gap{0x1800, 1, 7, {{0x2A00, 3, 0x02, {}}}};
-    HostServiceSpec info{0x180A, 8, 12, {{0x2A29, 10, 0x02, {}}}};
-    HostServiceSpec controller{0xFAEA, 13, 20, {{0xFAE1, 15, 0x10, {{0x2902, 16}}}, {0xFAE2, 18, 0x08, {}}}};
-    HostServiceSpec other{0xFAEA, 21, 44, {{0xFAE1, 40, 0x10, {{0x2902, 41}}}, {0xFAE2, 43, 0x08, {}}}};
-    std::vector<HostServiceSpec> many(name.endsWith("254") ? 254 : 255, info);
+    HostServiceDef gap{0x1800, 1, 7, {{0x2A00, 3, 0x02, {}}}};
+    HostServiceDef info{0x180A, 8, 12, {{0x2A29, 10, 0x02, {}}}};
+    HostServiceDef controller{0xFAEA, 13, 20, {{0xFAE1, 15, 0x10, {{0x2902, 16}}}, {0xFAE2, 18, 0x08, {}}}};
+    HostServiceDef other{0xFAEA, 21, 44, {{0xFAE1, 40, 0x10, {{0x2902, 41}}}, {0xFAE2, 43, 0x08, {}}}};
+    std::vector<HostServiceDef> many(name.endsWith("254") ? 254 : 255, info);
     many.push_back(controller);
     if (name == "no controller") return {gap, info};
     if (name == "two controllers") return {gap, controller, other};
