@@ -4,6 +4,7 @@
 #include "btthread.h"
 #include "calibthread.h"
 #include "magthread.h"
+#include "repaintpacer.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -22,6 +23,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     ui->setupUi(this);
     initSkin();
+    // The live display changes labels for every report; the screen needs the result far
+    // less often than that.
+    repaintPacer = new RepaintPacer(this);
 
     rawData = IMU_RAW();
     posData = IMU_POS();

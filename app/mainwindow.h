@@ -18,6 +18,7 @@ class MainWindow;
 class BtThread;
 class MagThread;
 class CalibThread;
+class RepaintPacer;
 class QCloseEvent;
 class QMouseEvent;
 
@@ -58,6 +59,7 @@ private:
     void closeEvent(QCloseEvent *event) override;
 
     Ui::MainWindow *ui;
+    RepaintPacer *repaintPacer = nullptr;
     bool dragging = false;
     // Set when the user closes the window. Answers that arrive after that (the controller's
     // reply to a save, a check that ends) show no box: nobody would see it, and while it is up

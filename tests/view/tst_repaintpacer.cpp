@@ -1,0 +1,142 @@
+// The window's repaint pacing: a change on a quiet window is painted at once, a burst of
+// changes is painted at most once per interval, and the last change is always painted.
+#include "repaintpacer.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct Paint
+{
+    qint64 atMs;
+    QString text;
+};
+
+// Records each paint of a label: when, and the text it showed.
+class PaintLog : public QObject
+{
+public:
+    explicit PaintLog(QLabel *label) : label(label)
+    {
+        clock.start();
+        label->installEventFilter(this);
+    }
+    std::vector<Paint> paints;
+    QElapsedTimer clock;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == label && event->type() == QEvent::Paint)
+            paints.push_back({clock.elapsed(), label->text()});
+        return false;
+    }
+
+private:
+    QLabel *label;
+};
+
+} // namespace
+
+class TestRepaintPacer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void changeOnQuietWindowIsPaintedAtOnce();
+    void burstIsPaintedOncePerInterval_data();
+    void burstIsPaintedOncePerInterval();
+
+private:
+    static constexpr int IntervalMs = 200;
+    std::unique_ptr<QWidget> window;
+    QLabel *label = nullptr;
+    std::unique_ptr<PaintLog> log;
+};
+
+void TestRepaintPacer::init()
+{
+    window.reset(new QWidget);
+    label = new QLabel(QStringLiteral("start"), window.get());
+    auto *layout = new QVBoxLayout(window.get());
+    layout->addWidget(label);
+    label->setMinimumWidth(200);
+    auto *pacer = new RepaintPacer(window.get(), IntervalMs);
+    QCOMPARE(pacer->intervalMs(), IntervalMs);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // Let the first paints and any held one go by.
+    QTRY_VERIFY(!pacer->isHolding());
+    QTest::qWait(IntervalMs + 20);
+    QVERIFY(!pacer->isHolding());
+    log.reset(new PaintLog(label));
+}
+
+void TestRepaintPacer::cleanup()
+{
+    log.reset();
+    window.reset();
+}
+
+void TestRepaintPacer::changeOnQuietWindowIsPaintedAtOnce()
+{
+    label->setText(QStringLiteral("one"));
+    // One pass of the event loop: no timer has to run for the repaint.
+    QCoreApplication::processEvents();
+    QCOMPARE(int(log->paints.size()), 1);
+    QCOMPARE(log->paints.back().text, QStringLiteral("one"));
+}
+
+void TestRepaintPacer::burstIsPaintedOncePerInterval_data()
+{
+    QTest::addColumn<int>("changes");
+    QTest::addColumn<int>("changeEveryMs");
+    QTest::newRow("back to back") << 200 << 0;
+    QTest::newRow("spread over two intervals") << 40 << 10;
+}
+
+void TestRepaintPacer::burstIsPaintedOncePerInterval()
+{
+    QFETCH(int, changes);
+    QFETCH(int, changeEveryMs);
+
+    QString last;
+    for (int n = 0; n < changes; ++n) {
+        last = QString::number(n);
+        label->setText(last);
+        QCoreApplication::processEvents();
+        if (changeEveryMs > 0)
+            QTest::qWait(changeEveryMs);
+    }
+    QVERIFY(!log->paints.empty());
+    QTRY_COMPARE_WITH_TIMEOUT(log->paints.back().text, last, 5 * IntervalMs);
+
+    // The first change was painted at once; no two paints came closer than the interval (a
+    // millisecond's leeway for the clocks' rounding), so a burst costs a few paints, not one
+    // per change.
+    QCOMPARE(log->paints.front().text, QStringLiteral("0"));
+    for (size_t i = 1; i < log->paints.size(); ++i)
+        QVERIFY2(log->paints[i].atMs - log->paints[i - 1].atMs >= IntervalMs - 1,
+                 qPrintable(QStringLiteral("paints %1 ms apart")
+                                    .arg(log->paints[i].atMs - log->paints[i - 1].atMs)));
+    const qint64 span = log->clock.elapsed();
+    QVERIFY(int(log->paints.size()) <= 1 + int(span / IntervalMs) + 1);
+    QVERIFY(int(log->paints.size()) < changes);
+
+    // Nothing is painted afterwards without a change.
+    const size_t painted = log->paints.size();
+    QTest::qWait(IntervalMs + 50);
+    QCOMPARE(log->paints.size(), painted);
+}
+
+QTEST_MAIN(TestRepaintPacer)
+#include "tst_repaintpacer.moc"
