@@ -31,6 +31,11 @@ void QtBleEngine::closeAll()
     links.clear();
 }
 
+void QtBleEngine::runCall(void *call)
+{
+    (*static_cast<std::function<void()> *>(call))();
+}
+
 bool QtBleEngine::init(const HostEventTarget &newTarget)
 {
     // A new initialisation starts from an adapter just found: no links, no scan.

@@ -10,6 +10,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -39,6 +40,14 @@ public:
                             uint16_t value);
     std::shared_ptr<WriteResult> write(uint32_t connId, uint16_t valueHandle,
                                        const QByteArray &data);
+
+public slots:
+    // Runs a std::function<void()> that another thread handed over by pointer with
+    // callRequested(), over a blocking queued connection.
+    void runCall(void *call);
+
+signals:
+    void callRequested(void *call);
 
 private:
     void onDeviceSeen(const QBluetoothDeviceInfo &info);

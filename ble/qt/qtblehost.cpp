@@ -2,8 +2,9 @@
 
 #include "hostevents.h"
 #include "qtbleengine.h"
+#include "threadorder.h"
 
-#include <QMetaObject>
+#include <functional>
 
 QtBleHost::QtBleHost()
     : QtBleHost(Options())
@@ -16,6 +17,10 @@ QtBleHost::QtBleHost(const Options &opts)
     thread.setObjectName(QStringLiteral("QtBleHost"));
     engine = new QtBleEngine(options.connectTimeoutMs);
     engine->moveToThread(&thread);
+    // Connected by name: the last call deletes the engine and with it this connection, and
+    // a connection by name leaves no slot object behind in this thread for Qt to free.
+    QObject::connect(engine, SIGNAL(callRequested(void *)), engine, SLOT(runCall(void *)),
+                     Qt::BlockingQueuedConnection);
     thread.start();
     running = true;
 }
@@ -42,8 +47,14 @@ auto QtBleHost::onLayerThread(F f) -> decltype(f())
     if (QThread::currentThread() == &thread)
         return f();
     Result result{};
-    QMetaObject::invokeMethod(engine, [&result, &f] { result = f(); },
-                              Qt::BlockingQueuedConnection);
+    std::function<void()> call = [&result, &f] {
+        result = f();
+        ThreadOrder::release(&result);
+    };
+    // The call goes over Qt's event queue as a blocking queued signal, and the result comes
+    // back when Qt's semaphore lets this thread go on.
+    emit engine->callRequested(&call);
+    ThreadOrder::acquire(&result);
     return result;
 }
 

@@ -117,6 +117,13 @@ void TestQtBleHost::failureThenReconnect()
     QCOMPARE(log.count(HostEventFailure), int(mode == "drop"));
 }
 
+class Trigger : public QObject
+{
+    Q_OBJECT
+signals:
+    void fired();
+};
+
 // A call made on the layer's own thread runs there at once instead of waiting for itself.
 void TestQtBleHost::callsFromTheLayerThreadItself()
 {
@@ -125,9 +132,13 @@ void TestQtBleHost::callsFromTheLayerThreadItself()
     auto *onLayer = new QObject;
     onLayer->moveToThread(host.layerThread());
     std::atomic<int> answer{0};
-    QMetaObject::invokeMethod(onLayer, [&] {
+    // Queued through a signal, connected before it is sent, so that everything the layer's
+    // thread runs was made before the hand-over (as ThreadSanitizer builds must see it).
+    Trigger trigger;
+    QObject::connect(&trigger, &Trigger::fired, onLayer, [&] {
         answer = host.init(log.target()) && host.start() && host.startLeScan() ? 1 : -1;
     }, Qt::QueuedConnection);
+    emit trigger.fired();
     QTRY_VERIFY_WITH_TIMEOUT(answer != 0, Wait);
     QCOMPARE(answer.load(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(log.count(HostEventDeviceFound) > 0, Wait);

@@ -1,0 +1,58 @@
+// Linked into every program of a ThreadSanitizer build (IMU_SANITIZE=thread), and into
+// nothing else.
+//
+// Qt is not built with ThreadSanitizer. A queued call (a signal to an object on another
+// thread, or QMetaObject::invokeMethod with a queued connection) reaches the receiving thread
+// through Qt's event queue, which Qt guards with its own futex-based mutex; TSan cannot see
+// that ordering, and would report every slot's reads of what the emitting thread wrote
+// before emitting (the arguments' contents, shared strings) as races.
+//
+// These hooks describe it instead. Every signal emission releases a token on the emitting
+// thread, and every queued call acquires that token on the receiving thread before its slot
+// runs. This is no stronger than Qt itself: the event queue's mutex orders each posting
+// before every later delivery. Accesses outside that path stay checked as before, and
+// queued calls that do not start with a signal release explicitly (see threadorder.h).
+#include "threadorder.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+
+// Qt's signal-spy hook (QtCore exports it for test tools; the declaration is in its private
+// qobject_p.h, repeated here with the same layout).
+struct QSignalSpyCallbackSet
+{
+    typedef void (*BeginCallback)(QObject *caller, int signal_or_method_index, void **argv);
+    typedef void (*EndCallback)(QObject *caller, int signal_or_method_index);
+    BeginCallback signal_begin_callback, slot_begin_callback;
+    EndCallback signal_end_callback, slot_end_callback;
+};
+void qt_register_signal_spy_callbacks(QSignalSpyCallbackSet *callback_set);
+
+namespace {
+
+void signalEmitted(QObject *, int, void **)
+{
+    ThreadOrder::release(ThreadOrder::queuedCallToken());
+}
+
+bool eventDelivered(void **data)
+{
+    const auto *event = static_cast<const QEvent *>(data[1]);
+    if (event && event->type() == QEvent::MetaCall)
+        ThreadOrder::acquire(ThreadOrder::queuedCallToken());
+    return false;  // deliver it as usual
+}
+
+QSignalSpyCallbackSet callbacks = {signalEmitted, nullptr, nullptr, nullptr};
+
+struct Install
+{
+    Install()
+    {
+        qt_register_signal_spy_callbacks(&callbacks);
+        QInternal::registerCallback(QInternal::EventNotifyCallback, eventDelivered);
+    }
+} install;
+
+} // namespace
