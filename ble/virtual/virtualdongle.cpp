@@ -500,6 +500,10 @@ int VirtualDongle::reportRate() const
 void VirtualDongle::setReportsPaused(bool pause)
 {
     {
+        // Reports are made under the state mutex but posted after it is released. Holding the
+        // posting mutex as well lets a batch that was made before the pause finish posting
+        // first, so nothing at all is posted once this returns.
+        std::lock_guard<std::mutex> posting(postMutex);
         std::lock_guard<std::mutex> lock(mutex);
         paused = pause;
         for (Device &device : devices) {

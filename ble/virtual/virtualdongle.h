@@ -90,6 +90,7 @@ public:
     void setReportRate(int perSecond);
     int reportRate() const;
     // Controllers stop sending reports (the connection stays); resuming starts them again.
+    // Once a pause returns, no further report is posted until the resume.
     void setReportsPaused(bool paused);
 
     // Connection id of a controller's open connection, 0 when it has none.
