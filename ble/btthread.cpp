@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
 namespace {
 
 // The texts travel by pointer through queued signals, so they live as long as the program.
@@ -58,6 +62,13 @@ void BtThread::run()
     // Bound here rather than on first use, so a quit posted by stop() while the thread is
     // still starting is already waiting in the queue the loop reads.
     HostAttachThreadQueue(queue);
+#ifdef Q_OS_LINUX
+    // The pause after each notification is meant to last a millisecond. Linux lets a
+    // sleeping thread oversleep by its timer slack, 50 us by default, which made the pause
+    // 1.08 ms here and held the worker to about 920 notifications a second instead of
+    // nearly a thousand; with the slack at its minimum the pause takes about 1.03 ms.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
 
     CsrBleHostConfig config{};
     config.flags = 0;
