@@ -24,8 +24,8 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     initSkin();
     // The live display changes labels for every report; the screen needs the result far
-    // less often than that.
-    repaintPacer = new RepaintPacer(this);
+    // less often than that. The pacer is a child of the window and goes with it.
+    new RepaintPacer(this);
 
     rawData = IMU_RAW();
     posData = IMU_POS();

@@ -18,7 +18,6 @@ class MainWindow;
 class BtThread;
 class MagThread;
 class CalibThread;
-class RepaintPacer;
 class QCloseEvent;
 class QMouseEvent;
 
@@ -59,7 +58,6 @@ private:
     void closeEvent(QCloseEvent *event) override;
 
     Ui::MainWindow *ui;
-    RepaintPacer *repaintPacer = nullptr;
     bool dragging = false;
     // Set when the user closes the window. Answers that arrive after that (the controller's
     // reply to a save, a check that ends) show no box: nobody would see it, and while it is up

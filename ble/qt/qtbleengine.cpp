@@ -9,6 +9,8 @@
 #include <QLoggingCategory>
 #include <QLowEnergyController>
 
+#include <functional>
+
 Q_LOGGING_CATEGORY(lcEngine, "imucal.qtble", QtWarningMsg)
 
 QtBleEngine::QtBleEngine(int connectTimeout, QObject *parent)

@@ -10,7 +10,6 @@
 #include <QObject>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 
