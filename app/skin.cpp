@@ -2,7 +2,12 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "skin.h"
+
+#include <QAbstractItemView>
 #include <QBrush>
+#include <QCoreApplication>
+#include <QDir>
 #include <QIcon>
 #include <QPalette>
 
@@ -64,12 +69,34 @@ const char sheetM[] =
     "\t\t\t\t\t\t\t\t\t " // 9 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
 
+// The drop-down's open list: light text on the skin's dark slate, the chosen entry in the
+// skin's cyan with dark text. The combo box's own sheet leaves the list on the platform's light
+// base, where its light grey text cannot be read.
+const char sheetList[] =
+    "QAbstractItemView{color:#d4d4d4;background-color:#1d2a32;border: 1px solid #3b4f5c;"
+    "selection-color:#0b161c;selection-background-color:#33c5dc;outline: 0px;}";
+
 QString picture(const char *name)
 {
-    return QStringLiteral("./image/") + QLatin1String(name);
+    static const QString folder =
+            Skin::pictureFolder(QDir::currentPath(), QCoreApplication::applicationDirPath());
+    return folder + QLatin1String(name);
 }
 
 } // namespace
+
+QString Skin::pictureFolder(const QString &workingDir, const QString &applicationDir)
+{
+    const QStringList pictures{QStringLiteral("*.png"), QStringLiteral("*.bmp")};
+    const QString local = QStringLiteral("./image/");
+    if (!QDir(workingDir + QStringLiteral("/image")).entryList(pictures, QDir::Files).isEmpty())
+        return local;
+    // An installed tool keeps its pictures in <prefix>/share, beside its <prefix>/bin.
+    const QDir installed(applicationDir + QStringLiteral("/../share/imu-calibration-tool/image"));
+    if (!installed.entryList(pictures, QDir::Files).isEmpty())
+        return installed.canonicalPath() + QLatin1Char('/');
+    return local;
+}
 
 void MainWindow::initSkin()
 {
@@ -83,6 +110,10 @@ void MainWindow::initSkin()
         setPalette(windowPalette);
     }
     setWindowFlags(Qt::FramelessWindowHint);
+    // The form names the icon relative to the working directory; an installed tool started
+    // elsewhere finds it beside its other pictures.
+    if (windowIcon().availableSizes().isEmpty())
+        setWindowIcon(QIcon(picture("logo.bmp")));
 
     ui->lab_block->setPixmap(QPixmap(picture("block.png")));
     ui->lab_block->setStyleSheet(sheetA);
@@ -132,6 +163,7 @@ void MainWindow::initSkin()
     ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(*imgRockerCross));
 
     ui->comboBox->setStyleSheet(sheetF);
+    ui->comboBox->view()->setStyleSheet(sheetList);
 
     QPalette whiteText;
     whiteText.setBrush(QPalette::WindowText, QBrush(Qt::white));

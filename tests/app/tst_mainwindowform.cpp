@@ -1,4 +1,8 @@
 #include "mainwindow.h"
+#include "skin.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
 
 #include <QtTest>
 #include <QLabel>
@@ -38,6 +42,8 @@ private slots:
     void styleSheets_data();
     void styleSheets();
     void pageSwitching();
+    void dropDownContrast();
+    void pictureFolder();
     void drag_data();
     void drag();
 
@@ -168,6 +174,55 @@ void TestMainWindowForm::styleSheets()
         QVERIFY2(widget, qPrintable(name));
         QCOMPARE(widget->styleSheet(), sheet);
     }
+}
+
+// WCAG contrast ratio of two colours.
+static double contrast(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+void TestMainWindowForm::dropDownContrast()
+{
+    // The open list as drawn: in each entry's row, the text's strongest pixel against the
+    // row's background, for the chosen entry and for a plain one.
+    auto *combo = w->findChild<QComboBox *>("comboBox");
+    combo->addItems({"00025B0A1C01", "00025B0A1C02"});
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    QVERIFY(QTest::qWaitForWindowExposed(view->window()));
+    const QImage image = view->viewport()->grab().toImage();
+    for (int row = 0; row < 2; ++row) {
+        const QRect r = view->visualRect(view->model()->index(row, 0)) & image.rect();
+        const QColor background = image.pixelColor(r.left() + 1, r.center().y());
+        double best = 1.0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                best = std::max(best, contrast(image.pixelColor(x, y), background));
+        QVERIFY2(best >= 4.5, qPrintable(QString("row %1: %2:1").arg(row).arg(best)));
+    }
+    combo->hidePopup();
+    combo->clear();
+}
+
+void TestMainWindowForm::pictureFolder()
+{
+    // An installed tool started where there is no ./image takes the installed pictures.
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath("bin") && QDir(root.path()).mkpath("work/image")
+            && QDir(root.path()).mkpath("share/imu-calibration-tool/image"));
+    const QString bin = root.path() + "/bin", work = root.path() + "/work";
+    const QString installed = QDir(root.path()).canonicalPath() + "/share/imu-calibration-tool/image/";
+    QCOMPARE(Skin::pictureFolder(work, bin), QStringLiteral("./image/"));   // neither has any
+    QFile(installed + "background.png").open(QIODevice::WriteOnly);
+    QCOMPARE(Skin::pictureFolder(work, bin), installed);
+    QFile(work + "/image/background.png").open(QIODevice::WriteOnly);
+    QCOMPARE(Skin::pictureFolder(work, bin), QStringLiteral("./image/"));
 }
 
 void TestMainWindowForm::pageSwitching()
