@@ -4,12 +4,14 @@
 // report layout: what is not a report changes nothing, and a report changes only the fields
 // its type owns.
 #include "fuzzcheck.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+using namespace Protocol;
 
 namespace {
 

@@ -1,9 +1,7 @@
 // Address texts, the device list's texts, parameter frames and report decoding.
-#include "addresstext.h"
 #include "devicelist.h"
 #include "hostevents.h"
-#include "paramframe.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 
 #include <QtTest>
 
@@ -11,6 +9,8 @@
 #include <memory>
 
 Q_DECLARE_METATYPE(MAG_PARAM)
+
+using namespace Protocol;
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The simulated controller: its reports decode to its model, and it answers parameter frames.
-#include "paramframe.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 #include "virtualcontroller.h"
 
 #include <QtTest>
 
 #include <array>
 
+using namespace Protocol;
 using Notification = VirtualController::Notification;
 using Values = std::array<int, 4>;
 
@@ -41,7 +41,7 @@ void TestVirtualController::reportsDecodeToModel()
     const IMU_RAW &raw = s.rawSample;
     int types = 0;
     for (const Notification &n : c.advanceTo(from + 3000)) {
-        QCOMPARE(n.bytes.size(), VirtualController::ReportLength);
+        QCOMPARE(n.bytes.size(), ReportLength);
         const VirtualController::Truth t = c.truthAt(n.timeMs);
         const ReportResult r = decodeReport(n.bytes.data(), n.bytes.size(), s);
         QCOMPARE(r.ack, ReportAck::None);
