@@ -7,7 +7,8 @@ namespace Protocol {
 
 namespace {
 
-// An acknowledgement's success pattern ends at byte 11.
+// An acknowledgement's fail pattern ends at byte 8, its success pattern at byte 11.
+constexpr size_t FailAckLength = 9;
 constexpr size_t SuccessAckLength = 12;
 
 // Tenths of a degree to degrees. C++ remainder truncates towards zero, so -3601 gives -1
@@ -17,7 +18,7 @@ inline float angle(int16_t tenths)
     return float(tenths % 3600) * 0.1f;
 }
 
-// `bytes` holds at least SuccessAckLength bytes and starts with the marker.
+// `bytes` holds at least FailAckLength bytes and starts with the marker.
 inline ReportAck acknowledgement(const uint8_t *bytes, size_t length)
 {
     if (bytes[1] != 0x01 || bytes[2] != 0x01 || bytes[3] != 0x00)
@@ -113,7 +114,7 @@ ReportResult decodeReport(const uint8_t *bytes, size_t length, ReportState &stat
     if (!bytes || length == 0 || bytes[0] != ReportMarker)
         return result;
 
-    if (length >= SuccessAckLength)
+    if (length >= FailAckLength)
         result.ack = acknowledgement(bytes, length);
     if (length < ReportMinimumLength)
         return result;

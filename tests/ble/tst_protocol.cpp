@@ -204,6 +204,8 @@ void TestProtocol::reports_data()
     QTest::newRow("fail acknowledgement ignores bytes 9-11, is also an orientation report") << QByteArrayList()
         << QByteArray::fromHex("55 01 01 00 01 00 01 00 01 33 00 02 00 00 00 00 00") << QByteArray()
         << QStringList{"ack fail", "pos 0.1,0.1,0.1", "btn 2,0,0,0"};
+    QTest::newRow("fail acknowledgement of nine bytes") << QByteArrayList()
+        << QByteArray::fromHex("55 01 01 00 01 00 01 00 01") << QByteArray() << QStringList{"ack fail"};
     QTest::newRow("success acknowledgement of eleven bytes") << QByteArrayList()
         << QByteArray::fromHex("55 01 01 00 00 00 00 00 00 00 00") << QByteArray() << QStringList();
     QTest::newRow("types 2 and 3 alone emit nothing") << QByteArrayList{report(2, "000100020003")}
