@@ -131,8 +131,7 @@ void TestFaults::init()
     dongle->setNotificationObserver([s](uint32_t, const uint8_t *data, size_t length) {
         std::lock_guard<std::mutex> l(s->mutex);
         ++s->all;
-        const int type = length >= Protocol::ReportMinimumLength && data[0] == Protocol::ReportMarker
-                ? data[16] : -1;
+        const int type = length >= Protocol::ReportMinimumLength && data[0] == Protocol::ReportMarker ? data[16] : -1;
         if (type == 0)
             s->lastPos.assign(data, data + length);
         s->pos += type == 0;

@@ -79,8 +79,7 @@ int main(int argc, char *argv[])
     Sent sent;
     dongle.setNotificationObserver([&sent](uint32_t, const uint8_t *data, size_t length) {
         ++sent.all;
-        if (length < Protocol::ReportMinimumLength || data[0] != Protocol::ReportMarker
-            || (data[16] != Protocol::OrientationReport && data[16] != Protocol::MagReport))
+        if (length < Protocol::ReportMinimumLength || data[0] != Protocol::ReportMarker || (data[16] != 0 && data[16] != 4))
             return;
         std::lock_guard<std::mutex> lock(sent.mutex);
         (data[16] == 0 ? sent.lastPos : sent.lastRaw).assign(data, data + length);

@@ -48,9 +48,8 @@ void TestVirtualController::reportsDecodeToModel()
         types |= 1 << n.bytes[16];
         if (n.bytes[16] == 0) {
             QVERIFY(r.pos);
-            QCOMPARE(s.posSample.angle1, float(t.angleTenths[0]) * 0.1f);
-            QCOMPARE(s.posSample.angle2, float(t.angleTenths[1]) * 0.1f);
-            QCOMPARE(s.posSample.angle3, float(t.angleTenths[2]) * 0.1f);
+            QCOMPARE(QVector<float>({s.posSample.angle1, s.posSample.angle2, s.posSample.angle3}),
+                     QVector<float>({t.angleTenths[0] * 0.1f, t.angleTenths[1] * 0.1f, t.angleTenths[2] * 0.1f}));
             QCOMPARE(Values({s.btn, s.trig, s.rock_x, s.rock_y}), Values({t.btn, t.trig, t.rockX, t.rockY}));
         } else if (n.bytes[16] == 2) {
             QCOMPARE(Values({raw.first_x, raw.first_y, raw.first_z}), Values({t.accel[0], t.accel[1], t.accel[2]}));
@@ -72,7 +71,6 @@ void TestVirtualController::parameterFrames_data()
     const ParamFrame f = buildParamFrame(MAG_PARAM{120, 35, 200, -75, -200, -3});
     const QByteArray g(reinterpret_cast<const char *>(f.data()), int(f.size()));
     QTest::newRow("valid") << g << true;
-    QTest::newRow("wrong checksum") << g.left(18) + char(g[18] + 1) + g.right(1) << false;
     QTest::newRow("empty") << QByteArray() << false;
 }
 
