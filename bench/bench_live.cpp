@@ -21,10 +21,9 @@
 #include "benchprobe.h"
 
 #include "btthread.h"
+#include "protocol.h"
 #include "virtualcontroller.h"
 #include "virtualdongle.h"
-
-#include "addresstext.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -432,7 +431,8 @@ int main(int argc, char *argv[])
         dongle->setNotificationObserver([&meter](uint32_t, const uint8_t *data, size_t length) {
             if (meter.dongleTid.load(std::memory_order_relaxed) == 0)
                 meter.dongleTid = bench::currentTid();
-            if (length >= 17 && data[0] == 0x55 && data[16] == 0) {
+            if (length >= Protocol::ReportMinimumLength && data[0] == Protocol::ReportMarker
+                && data[16] == Protocol::OrientationReport) {
                 meter.ring.push(monotonicNs());
                 meter.sentPos.fetch_add(1, std::memory_order_relaxed);
             }
@@ -459,8 +459,8 @@ int main(int argc, char *argv[])
                 meter.senderTid = bench::currentTid();
         }, Qt::DirectConnection);
 
-        char address[13];
-        formatAddressText(VirtualDongle::controllerAddress(0), address);
+        char address[Protocol::AddressTextLength + 1];
+        Protocol::formatAddressText(VirtualDongle::controllerAddress(0), address);
         if (!bench::waitUntil([&] { return probe.deviceAddresses().contains(address); }, 10000)) {
             std::fprintf(stderr, "controller not found\n");
             return 1;

@@ -1,7 +1,6 @@
 #include "btthread.h"
-#include "addresstext.h"
 #include "hostqueue.h"
-#include "paramframe.h"
+#include "protocol.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,7 +19,6 @@ char textDongleReady[] = "uEnergy Host library is intialized\n";
 char textWriteSuccess[] = "Write data success!";
 char textWriteFail[] = "Write data fail!";
 
-constexpr uint16_t ControllerServiceUuid = 0xFAEA;
 // The service search reports its position in eight bits, with 255 meaning "none".
 constexpr size_t ServiceNotFound = 255;
 
@@ -171,7 +169,7 @@ void BtThread::handleDatabase(const HostDatabaseEvent *event)
     const size_t searched = std::min<size_t>(event->serviceCount, ServiceNotFound);
     size_t position = ServiceNotFound;
     for (size_t i = 0; i < searched; ++i) {
-        if (event->services[i].uuid == ControllerServiceUuid) {
+        if (event->services[i].uuid == Protocol::ServiceUuid) {
             position = i;
             break;
         }
@@ -201,10 +199,10 @@ void BtThread::handleNotification(const HostNotificationEvent *event)
     if (length)
         std::memcpy(reportBuffer, event->data, length);
 
-    const ReportResult result = decodeReport(reportBuffer, length, report);
-    if (result.ack == ReportAck::Success)
+    const Protocol::ReportResult result = Protocol::decodeReport(reportBuffer, length, report);
+    if (result.ack == Protocol::ReportAck::Success)
         emit BtSender(4, textWriteSuccess, nullptr);
-    else if (result.ack == ReportAck::Fail)
+    else if (result.ack == Protocol::ReportAck::Fail)
         emit BtSender(4, textWriteFail, nullptr);
     if (result.pos) {
         emit posSender(report.posSample);
@@ -218,7 +216,7 @@ void BtThread::connectDevice(const char *addressText)
 {
     // A text that is no address changes nothing: the scan goes on and no connection is tried.
     BleAddress address{};
-    if (!parseAddressText(addressText, &address))
+    if (!Protocol::parseAddressText(addressText, &address))
         return;
 
     CsrBleHostStopLESearch();
@@ -245,7 +243,7 @@ bool BtThread::saveParam(MAG_PARAM param)
 {
     if (!isRunning())
         return false;
-    const ParamFrame frame = buildParamFrame(param);
+    const Protocol::ParamFrame frame = Protocol::buildParamFrame(param);
     const int written = CsrBleClientWriteCfmCharByHandle(connId, paramHandle, 0,
                                                          uint16_t(frame.size()), frame.data());
     console(written ? "success!" : "fail!");

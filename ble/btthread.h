@@ -5,7 +5,7 @@
 #include "devicelist.h"
 #include "hostlayer.h"
 #include "imutypes.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 
 #include <QThread>
 
@@ -48,7 +48,7 @@ private:
     void handleDatabase(const HostDatabaseEvent *event);
     void handleNotification(const HostNotificationEvent *event);
 
-    ReportState report;         // rawSample, posSample, btn, rock_x, rock_y, trig
+    Protocol::ReportState report;   // rawSample, posSample, btn, rock_x, rock_y, trig
     uint32_t hostMsgId = 0;
     DeviceList deviceList;
     std::atomic<uint32_t> connId{0};

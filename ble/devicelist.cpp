@@ -1,5 +1,5 @@
 #include "devicelist.h"
-#include "addresstext.h"
+#include "protocol.h"
 
 #include <cstring>
 
@@ -32,8 +32,8 @@ const DeviceEntry *DeviceList::find(const char *addressText) const
 
 const DeviceEntry *DeviceList::update(const BleAddress &address, const char *name)
 {
-    char text[13];
-    formatAddressText(address, text);
+    char text[Protocol::AddressTextLength + 1];
+    Protocol::formatAddressText(address, text);
 
     for (auto &entry : entries) {
         if (std::memcmp(entry->addressText, text, sizeof text) != 0)

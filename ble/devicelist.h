@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hostlayer.h"
+#include "protocol.h"
 
 #include <cstddef>
 #include <memory>
@@ -13,7 +14,7 @@
 struct DeviceEntry {
     const char *name = nullptr;     // as reported, or "Unknown Device"
     BleAddress address{};           // as the latest sighting delivered it
-    char addressText[13] = {};      // the key
+    char addressText[Protocol::AddressTextLength + 1] = {};   // the key
 };
 
 class DeviceList

@@ -2,10 +2,10 @@
 // address-text parser decides, and the worker either leaves the host layer alone or stops the
 // scan and connects to exactly the address the text spells. The text is copied into a buffer
 // of its length plus the NUL, so reading past the NUL is an ASan report.
-#include "addresstext.h"
 #include "btthread.h"
 #include "fuzzcheck.h"
 #include "hostlayer.h"
+#include "protocol.h"
 
 #include <cctype>
 #include <cstdio>
@@ -99,13 +99,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     BleAddress parsed{};
     std::memset(&parsed, 0xA5, sizeof parsed);
     const BleAddress untouched = parsed;
-    FUZZ_CHECK(parseAddressText(text.get(), &parsed) == valid);
+    FUZZ_CHECK(Protocol::parseAddressText(text.get(), &parsed) == valid);
     if (!valid) {
         FUZZ_CHECK(std::memcmp(&parsed, &untouched, sizeof parsed) == 0);
     } else {
         // Formatting the parsed address gives the text back, in capitals.
-        char again[13];
-        formatAddressText(parsed, again);
+        char again[Protocol::AddressTextLength + 1];
+        Protocol::formatAddressText(parsed, again);
         for (int i = 0; i < 12; ++i)
             FUZZ_CHECK(again[i] == std::toupper(static_cast<unsigned char>(text[i])));
         FUZZ_CHECK(parsed.kind == 0 && (parsed.lap >> 24) == 0);

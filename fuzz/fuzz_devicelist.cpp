@@ -2,9 +2,9 @@
 // control characters) through the worker's device list, checked against a plain model of the
 // announcement rules. Every text the list hands out may still sit in a queued signal, so each
 // one must keep its content for as long as the list lives.
-#include "addresstext.h"
 #include "devicelist.h"
 #include "fuzzcheck.h"
+#include "protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -60,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::memcpy(name.get(), text.c_str(), text.size() + 1);
         }
 
-        char key[13];
-        formatAddressText(address, key);
+        char key[Protocol::AddressTextLength + 1];
+        Protocol::formatAddressText(address, key);
         const DeviceEntry *announced = list.update(address, name.get());
 
         // The model: new addresses are appended and announced; a known one takes a new name

@@ -5,9 +5,9 @@
 // once, in order of first announcement.
 //
 // Needs an X display (the form holds the OpenGL view): tools/fuzz.sh runs it under xvfb-run.
-#include "addresstext.h"
 #include "fuzzcheck.h"
 #include "mainwindow.h"
+#include "protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -90,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             BleAddress a{};
             a.nap = in.ConsumeIntegral<uint16_t>();
             a.lap = in.ConsumeIntegral<uint32_t>();
-            char text[13];
-            formatAddressText(a, text);
+            char text[Protocol::AddressTextLength + 1];
+            Protocol::formatAddressText(a, text);
             address = text;
         } else {
             address = in.ConsumeRandomLengthString(24);

@@ -4,12 +4,14 @@
 // report layout: what is not a report changes nothing, and a report changes only the fields
 // its type owns.
 #include "fuzzcheck.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+using namespace Protocol;
 
 namespace {
 
@@ -86,12 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // Acknowledgement: 55 01 01 00, then eight zeros (success) or 01 00 01 00 01 (fail).
+    // The fail pattern ends at byte 8, the success pattern at byte 11.
     if (size < 9) {
         FUZZ_CHECK(result.ack == ReportAck::None);
-    } else if (size >= 12) {
+    } else {
         const bool head = data[1] == 0x01 && data[2] == 0x01 && data[3] == 0x00;
-        bool zeros = true;
-        for (size_t i = 4; i <= 11; ++i)
+        bool zeros = size >= 12;
+        for (size_t i = 4; zeros && i <= 11; ++i)
             zeros = zeros && data[i] == 0;
         const bool failPattern = data[4] == 1 && data[5] == 0 && data[6] == 1 && data[7] == 0
                 && data[8] == 1;

@@ -103,11 +103,6 @@ int64_t floorDiv(int64_t a, int64_t b)
     return q;
 }
 
-int16_t readBigEndian(const uint8_t *p)
-{
-    return int16_t(uint16_t((p[0] << 8) | p[1]));
-}
-
 } // namespace
 
 VirtualController::VirtualController(uint32_t seed_)
@@ -170,6 +165,7 @@ int64_t VirtualController::nextDueMs() const
 std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_t nowMs)
 {
     std::vector<Notification> out;
+    using namespace Protocol;
     auto produce = [&](ReportType type, int64_t t) {
         const auto bytes = encodeReport(type, t);
         out.push_back(Notification{t, std::vector<uint8_t>(bytes.begin(), bytes.end())});
@@ -199,48 +195,19 @@ std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_
     return out;
 }
 
-bool VirtualController::frameValid(const uint8_t *data, size_t length)
-{
-    if (!data || length != FrameLength)
-        return false;
-    if (data[0] != 0x5A || data[1] != 0x04 || data[2] != 0x01 || data[19] != 0xA5)
-        return false;
-    unsigned sum = 0;
-    for (size_t i = 1; i <= 17; ++i)
-        sum += data[i];
-    return (sum & 0xFF) == data[18];
-}
-
-std::array<uint8_t, VirtualController::ReportLength> VirtualController::acknowledgement(bool success)
-{
-    std::array<uint8_t, ReportLength> ack{};
-    ack[0] = 0x55;
-    ack[1] = 0x01;
-    ack[2] = 0x01;
-    if (!success) {
-        ack[4] = 0x01;
-        ack[6] = 0x01;
-        ack[8] = 0x01;
-    }
-    ack[16] = AckReport;
-    return ack;
-}
-
 bool VirtualController::writeParameter(const uint8_t *data, size_t length, int64_t nowMs)
 {
     frames.emplace_back(data, data ? data + length : data);
-    const bool valid = frameValid(data, length);
+    MAG_PARAM param;
+    const bool valid = Protocol::parseParamFrame(data, length, &param);
     if (valid) {
-        // Frame order: max x, min x, max y, min y, max z, min z.
-        for (int axis = 0; axis < 3; ++axis) {
-            const int maxV = readBigEndian(data + 3 + 4 * axis);
-            const int minV = readBigEndian(data + 5 + 4 * axis);
-            centre[axis] = int16_t((maxV + minV) / 2);
-        }
+        centre[0] = int16_t((param.max_x + param.min_x) / 2);
+        centre[1] = int16_t((param.max_y + param.min_y) / 2);
+        centre[2] = int16_t((param.max_z + param.min_z) / 2);
     }
     // The answer is a notification: it can only go out while notifications are on.
     if (reporting) {
-        const auto ack = acknowledgement(valid);
+        const Protocol::Report ack = Protocol::encodeAcknowledgement(valid);
         pending.push_back(Notification{nowMs, std::vector<uint8_t>(ack.begin(), ack.end())});
     }
     return valid;
@@ -332,38 +299,17 @@ VirtualController::Truth VirtualController::truthAt(int64_t ms) const
     return t;
 }
 
-void VirtualController::putSignMagnitude(uint8_t *out, int value)
+Protocol::Report VirtualController::encodeReport(Protocol::ReportType type, int64_t ms) const
 {
-    const int v = std::clamp(value, -32767, 32767);
-    const unsigned mag = unsigned(v < 0 ? -v : v);
-    out[0] = uint8_t(((mag >> 8) & 0x7F) | (v < 0 ? 0x80 : 0x00));
-    out[1] = uint8_t(mag & 0xFF);
-}
-
-std::array<uint8_t, VirtualController::ReportLength>
-VirtualController::encodeReport(ReportType type, int64_t ms) const
-{
+    using namespace Protocol;
     const Truth t = truthAt(ms);
-    std::array<uint8_t, ReportLength> r{};
-    r[0] = 0x55;
-    const std::array<int16_t, 3> *values = nullptr;
     switch (type) {
-    case OrientationReport: values = &t.angleTenths; break;
-    case AccelReport: values = &t.accel; break;
-    case GyroReport: values = &t.gyro; break;
-    case MagReport: values = &t.mag; break;
-    case AckReport: return acknowledgement(true);
+    case OrientationReport:
+        return Protocol::encodeReport(type, t.angleTenths, Controls{t.btn, t.trig, t.rockX, t.rockY});
+    case AccelReport: return Protocol::encodeReport(type, t.accel);
+    case GyroReport: return Protocol::encodeReport(type, t.gyro);
+    case MagReport: return Protocol::encodeReport(type, t.mag);
+    case AckReport: break;
     }
-    if (!values)
-        return r;
-    for (int i = 0; i < 3; ++i)
-        putSignMagnitude(&r[3 + 2 * i], (*values)[i]);
-    if (type == OrientationReport) {
-        r[11] = uint8_t(t.btn);
-        r[12] = uint8_t(t.trig);
-        r[13] = uint8_t(t.rockY);
-        r[14] = uint8_t(t.rockX);
-    }
-    r[16] = type;
-    return r;
+    return encodeAcknowledgement(true);
 }

@@ -1,10 +1,12 @@
 // One simulated motion controller: a physical model (orientation, earth field, gravity,
 // turn rate, controls) sampled on a report schedule and encoded as the controller's
-// 20-byte notifications, plus the parameter characteristic that takes calibration frames.
+// notifications, plus the parameter characteristic that takes calibration frames.
 //
 // Plain and deterministic: no threads, no event loop, no wall clock. The owner passes the
 // time in milliseconds and collects what is due.
 #pragma once
+
+#include "protocol.h"
 
 #include <array>
 #include <cstddef>
@@ -15,18 +17,6 @@
 class VirtualController
 {
 public:
-    static constexpr size_t ReportLength = 20;
-    static constexpr size_t FrameLength = 20;
-
-    // Report types carried in byte 16.
-    enum ReportType : uint8_t {
-        OrientationReport = 0,
-        AccelReport = 2,
-        GyroReport = 3,
-        MagReport = 4,
-        AckReport = 1,      // no data type, so an acknowledgement decodes as nothing else
-    };
-
     // The scripted path: still for StillMs, then turning for TurnMs, over and over.
     static constexpr int64_t StillMs = 20000;
     static constexpr int64_t TurnMs = 20000;
@@ -88,12 +78,7 @@ public:
 
     Truth truthAt(int64_t ms) const;
     // Same as the report sent at `ms` would carry.
-    std::array<uint8_t, ReportLength> encodeReport(ReportType type, int64_t ms) const;
-
-    static bool frameValid(const uint8_t *data, size_t length);
-    static std::array<uint8_t, ReportLength> acknowledgement(bool success);
-    // Sign-magnitude, high byte first; the value is clamped to -32767..32767.
-    static void putSignMagnitude(uint8_t *out, int value);
+    Protocol::Report encodeReport(Protocol::ReportType type, int64_t ms) const;
 
 private:
     struct Pose {

@@ -1,7 +1,7 @@
-#include "addresstext.h"
 #include "btthread.h"
 #include "hostevents.h"
 #include "hostqueue.h"
+#include "protocol.h"
 #include "../faults/stdoutcapture.h"
 
 #include <QtTest>
@@ -15,8 +15,8 @@ namespace {
 
 QString text(const BleAddress &address)
 {
-    char out[13];
-    formatAddressText(address, out);
+    char out[Protocol::AddressTextLength + 1];
+    Protocol::formatAddressText(address, out);
     return QString::fromLatin1(out) + (address.kind ? QString(" kind %1").arg(address.kind) : QString());
 }
 

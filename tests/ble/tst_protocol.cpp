@@ -1,9 +1,8 @@
-// Address texts, the device list's texts, parameter frames and report decoding.
-#include "addresstext.h"
+// The controller's wire format against the bytes it must be, the device list's texts, and
+// round trips through each encoder and its decoder.
 #include "devicelist.h"
 #include "hostevents.h"
-#include "paramframe.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 
 #include <QtTest>
 
@@ -12,17 +11,13 @@
 
 Q_DECLARE_METATYPE(MAG_PARAM)
 
-namespace {
+using namespace Protocol;
 
-// A 20-byte report: marker, six value bytes at 3..8, controls at 11..14, type at 16.
-QByteArray report(int type, const char *values, const char *controls = "00000000")
+// A report or a parameter frame.
+static QByteArray bytes(const std::array<uint8_t, 20> &r)
 {
-    QByteArray bytes = QByteArray::fromHex(QByteArray("550000") + values + "0000" + controls + "00");
-    bytes.append(char(type));
-    return bytes + QByteArray(3, '\0');
+    return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size()));
 }
-
-} // namespace
 
 class TestProtocol : public QObject
 {
@@ -34,17 +29,18 @@ private slots:
     void deviceTextsOutliveReplacementAndGrowth();
     void paramFrame_data();
     void paramFrame();
-    void decode_data();
-    void decode();
+    void reports_data();
+    void reports();
 };
 
 void TestProtocol::addressText_data()
 {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<qulonglong>("value");      // 0: rejected
+    QTest::addColumn<qulonglong>("address");   // nap'uap'lap; 0: rejected
 
-    QTest::newRow("capitals") << QByteArray("123456789ABC") << 0x123456789ABCull;
-    QTest::newRow("lower case, leading zeros come back") << QByteArray("00ab0c00000d") << 0x00AB0C00000Dull;
+    QTest::newRow("most significant byte first") << QByteArray("123456789ABC") << 0x1234'56'789ABCull;
+    QTest::newRow("two digits a byte, leading zeros") << QByteArray("00AB0C00000D") << 0x00AB'0C'00000Dull;
+    QTest::newRow("lower case is read") << QByteArray("00ab0c00000d") << 0x00AB'0C'00000Dull;
     QTest::newRow("empty") << QByteArray("") << 0ull;
     QTest::newRow("thirteen digits") << QByteArray("123456789ABCD") << 0ull;
     QTest::newRow("separators") << QByteArray("12:34:56:78:9A:BC") << 0ull;
@@ -55,21 +51,23 @@ void TestProtocol::addressText_data()
 void TestProtocol::addressText()
 {
     QFETCH(QByteArray, text);
-    QFETCH(qulonglong, value);
+    QFETCH(qulonglong, address);
 
     // An exact-size copy, so a read past the NUL would leave the allocation.
     std::unique_ptr<char[]> exact(new char[size_t(text.size()) + 1]);
     std::memcpy(exact.get(), text.constData(), size_t(text.size()) + 1);
 
-    BleAddress address = makeBleAddress(0x0102030405ull);
-    address.kind = 7;
-    QCOMPARE(parseAddressText(exact.get(), &address), value != 0);
-    QCOMPARE(qulonglong(bleAddressValue(address)), value ? value : 0x0102030405ull);
-    QCOMPARE(address.kind, uint16_t(value ? 0 : 7));
-    if (value) {
-        char back[13];
+    BleAddress parsed = makeBleAddress(0x0102030405ull);
+    parsed.kind = 7;
+    QCOMPARE(parseAddressText(exact.get(), &parsed), address != 0);
+    const qulonglong fields = (qulonglong(parsed.nap) << 32) | (qulonglong(parsed.uap) << 24) | parsed.lap;
+    QCOMPARE(fields, address ? address : 0x0102030405ull);
+    QCOMPARE(parsed.kind, uint16_t(address ? 0 : 7));
+    if (address) {
+        parsed.kind = 3;    // not part of the text
+        char back[AddressTextLength + 1];
         std::memset(back, 'x', sizeof back);
-        formatAddressText(address, back);
+        formatAddressText(parsed, back);
         QCOMPARE(QByteArray(back, sizeof back), text.toUpper() + '\0');
     }
 }
@@ -95,96 +93,118 @@ void TestProtocol::deviceTextsOutliveReplacementAndGrowth()
 
 void TestProtocol::paramFrame_data()
 {
-    QTest::addColumn<MAG_PARAM>("param");
     QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<MAG_PARAM>("param");
+    auto row = [](const char *name, const char *hex, bool valid,
+                  const MAG_PARAM &param = {120, 35, 200, -75, -200, -3}) {
+        QTest::newRow(name) << QByteArray::fromHex(hex) << valid << param;
+    };
 
-    QTest::newRow("all zero") << MAG_PARAM{0, 0, 0, 0, 0, 0}
-        << QByteArray("5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5");
-    QTest::newRow("checksum overflows (200/-200)") << MAG_PARAM{200, 200, 200, -200, -200, -200}
-        << QByteArray("5A 04 01 00 C8 FF 38 00 C8 FF 38 00 C8 FF 38 00 00 00 02 A5");
-    QTest::newRow("mixed values") << MAG_PARAM{120, 35, 200, -75, -200, -3}
-        << QByteArray("5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5");
-    QTest::newRow("-1, 256 and -32768") << MAG_PARAM{-1, 256, -32768, 0, 0, 0}
-        << QByteArray("5A 04 01 FF FF 00 00 01 00 00 00 80 00 00 00 00 00 00 84 A5");
+    row("all zero: checksum 5", "5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5", true, {});
+    row("checksum keeps its low byte", "5A 04 01 00 C8 FF 38 00 C8 FF 38 00 C8 FF 38 00 00 00 02 A5", true,
+        {200, 200, 200, -200, -200, -200});
+    row("max then min per axis", "5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5", true);
+    row("-1, 256 and -32768", "5A 04 01 FF FF 00 00 01 00 00 00 80 00 00 00 00 00 00 84 A5", true,
+        {-1, 256, -32768, 0, 0, 0});
+    row("wrong start", "5B 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5", false);
+    row("other command byte", "5A 05 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 50 A5", false);
+    row("other version byte", "5A 04 02 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 50 A5", false);
+    row("wrong checksum", "5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 50 A5", false);
+    row("wrong end", "5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A4", false);
+    row("one byte short", "5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F", false);
+    row("one byte long", "5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5 A5", false);
+    row("empty", "", false);
 }
 
 void TestProtocol::paramFrame()
 {
-    QFETCH(MAG_PARAM, param);
     QFETCH(QByteArray, frame);
+    QFETCH(bool, valid);
+    QFETCH(MAG_PARAM, param);
 
-    const ParamFrame built = buildParamFrame(param);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(built.data()), int(built.size())).toHex(' ').toUpper(),
-             frame);
-    MAG_PARAM back{};
-    QVERIFY(parseParamFrame(built.data(), built.size(), &back));
-    QCOMPARE(buildParamFrame(back), built);
+    if (valid)
+        QCOMPARE(bytes(buildParamFrame(param)), frame);
+    // Exact size, so a read past the frame leaves the allocation.
+    const std::vector<uint8_t> exact(frame.begin(), frame.end());
+    const MAG_PARAM untouched{1, 2, 3, 4, 5, 6};
+    MAG_PARAM parsed = untouched;
+    QCOMPARE(parseParamFrame(exact.data(), exact.size(), &parsed), valid);
+    // Compared as frames: the builder matches the bytes above.
+    QCOMPARE(bytes(buildParamFrame(parsed)), bytes(buildParamFrame(valid ? param : untouched)));
 }
 
-void TestProtocol::decode_data()
+void TestProtocol::reports_data()
 {
     QTest::addColumn<QByteArrayList>("earlier");
     QTest::addColumn<QByteArray>("notification");
+    QTest::addColumn<QByteArray>("golden");     // what the encoder must have built, if it did
     QTest::addColumn<QStringList>("expected");
+    auto row = [](const char *name, const QByteArray &notification, const char *golden,
+                  const QStringList &expected, const QByteArrayList &earlier = {}) {
+        QTest::newRow(name) << earlier << notification << QByteArray::fromHex(golden) << expected;
+    };
+    auto hex = [](const char *text) { return QByteArray::fromHex(text); };
 
-    const QByteArray ackSuccess = QByteArray::fromHex("5501010000000000000000000000000000");
-    const QByteArray ackFail = QByteArray::fromHex("5501010001000100010000000000000000");
-    QByteArray failWithoutType = ackFail;
-    failWithoutType[9] = char(0x33);
-    failWithoutType[11] = char(0x02);
-    QByteArray badMarker = report(0, "000100010001");
-    badMarker[0] = char(0xAA);
+    // Built by the encoder, checked against the bytes it must be, then decoded.
+    row("3600 is a full turn, -3601 keeps its sign, largest magnitude",
+        bytes(encodeReport(OrientationReport, {3600, -3601, 32767})),
+        "55 00 00 0E 10 8E 11 7F FF 00 00 00 00 00 00 00 00 00 00 00", {"pos 0.0,-0.1,36.7", "btn 0,0,0,0"});
+    row("controls are signed bytes, joystick y before x",
+        bytes(encodeReport(OrientationReport, {1, -1, 0}, Controls{5, -128, -16, 16})),
+        "55 00 00 00 01 80 01 00 00 00 00 05 80 10 F0 00 00 00 00 00", {"pos 0.1,-0.1,0.0", "btn 5,-128,-16,16"});
+    row("type 4 assembles the raw record; values beyond 15 bits are clamped",
+        bytes(encodeReport(MagReport, {32767, -32768, 0})),
+        "55 00 00 7F FF FF FF 00 00 00 00 00 00 00 00 00 04 00 00 00", {"raw 1,-2,3,-4,5,6,32767,-32767,0"},
+        {bytes(encodeReport(AccelReport, {1, -2, 3})), bytes(encodeReport(GyroReport, {-4, 5, 6}))});
+    row("success acknowledgement", bytes(encodeAcknowledgement(true)),
+        "55 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 01 00 00 00", {"ack success"});
+    row("fail acknowledgement", bytes(encodeAcknowledgement(false)),
+        "55 01 01 00 01 00 01 00 01 00 00 00 00 00 00 00 01 00 00 00", {"ack fail"});
 
-    QTest::newRow("3600 is a full turn, -3601 keeps its sign, largest magnitude") << QByteArrayList()
-        << report(0, "0E10" "8E11" "7FFF") << QStringList{"pos 0.0,-0.1,36.7", "btn 0,0,0,0"};
-    QTest::newRow("controls are signed bytes, joystick y before x") << QByteArrayList()
-        << report(0, "000000000000", "058010F0") << QStringList{"pos 0.0,0.0,0.0", "btn 5,-128,-16,16"};
-    QTest::newRow("success acknowledgement is also a type-0 report") << QByteArrayList()
-        << ackSuccess << QStringList{"ack success", "pos 0.0,0.0,0.0", "btn 0,0,0,0"};
-    QTest::newRow("fail acknowledgement is also a type-0 report") << QByteArrayList()
-        << ackFail << QStringList{"ack fail", "pos 0.1,0.1,0.1", "btn 0,0,0,0"};
-    QTest::newRow("fail acknowledgement of twelve bytes ignores bytes 9-11") << QByteArrayList()
-        << failWithoutType.left(12) << QStringList{"ack fail"};
-    QTest::newRow("acknowledgement of eleven bytes") << QByteArrayList() << ackSuccess.left(11)
-        << QStringList();
-    QTest::newRow("types 2 and 3 alone emit nothing") << QByteArrayList{report(2, "000100020003")}
-        << report(3, "000100020003") << QStringList();
-    QTest::newRow("type 4 assembles the raw record")
-        << QByteArrayList{report(2, "000180020003"), report(3, "800400050006")}
-        << report(4, "000780080009") << QStringList{"raw 1,-2,3,-4,5,6,7,-8,9"};
-    QTest::newRow("unknown type 5") << QByteArrayList() << report(5, "000100010001") << QStringList();
-    QTest::newRow("bad marker") << QByteArrayList() << badMarker << QStringList();
-    QTest::newRow("empty notification") << QByteArrayList() << QByteArray() << QStringList();
-    QTest::newRow("sixteen bytes: no type byte, none left over") << QByteArrayList{report(4, "000100010001")}
-        << report(0, "000100010001").left(16) << QStringList();
-    QTest::newRow("oversized notification") << QByteArrayList()
-        << report(0, "000A000A000A") + QByteArray(3000, char(0x55))
-        << QStringList{"pos 1.0,1.0,1.0", "btn 0,0,0,0"};
+    // As a controller may send them.
+    const QByteArray orientation = bytes(encodeReport(OrientationReport, {10, 10, 10}));
+    row("success acknowledgement of type 0 is also an orientation report",
+        hex("55 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"), "",
+        {"ack success", "pos 0.0,0.0,0.0", "btn 0,0,0,0"});
+    row("fail acknowledgement ignores bytes 9-11, is also an orientation report",
+        hex("55 01 01 00 01 00 01 00 01 33 00 02 00 00 00 00 00"), "",
+        {"ack fail", "pos 0.1,0.1,0.1", "btn 2,0,0,0"});
+    row("fail acknowledgement of nine bytes", hex("55 01 01 00 01 00 01 00 01"), "", {"ack fail"});
+    row("success acknowledgement of eleven bytes", hex("55 01 01 00 00 00 00 00 00 00 00"), "", {});
+    row("types 2 and 3 alone emit nothing", bytes(encodeReport(GyroReport, {1, 2, 3})), "", {},
+        {bytes(encodeReport(AccelReport, {1, 2, 3}))});
+    row("unknown type 5", bytes(encodeReport(ReportType(5), {1, 1, 1})), "", {});
+    row("bad marker", "\xAA" + orientation.mid(1), "", {});
+    row("empty notification", QByteArray(), "", {});
+    row("sixteen bytes: no type byte, none left over", orientation.left(16), "", {},
+        {bytes(encodeReport(MagReport, {1, 1, 1}))});
 }
 
-void TestProtocol::decode()
+void TestProtocol::reports()
 {
     QFETCH(QByteArrayList, earlier);
     QFETCH(QByteArray, notification);
+    QFETCH(QByteArray, golden);
     QFETCH(QStringList, expected);
 
+    if (!golden.isEmpty())
+        QCOMPARE(notification.toHex(' '), golden.toHex(' '));
     ReportState s;
     ReportResult result;
-    for (const QByteArray &bytes : earlier + QByteArrayList{notification})
-        result = decodeReport(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), s);
+    for (const QByteArray &b : earlier + QByteArrayList{notification})
+        result = decodeReport(reinterpret_cast<const uint8_t *>(b.constData()), size_t(b.size()), s);
+    const IMU_POS &p = s.posSample;
+    const IMU_RAW &r = s.rawSample;
     QStringList out;
     if (result.ack != ReportAck::None)
         out << (result.ack == ReportAck::Success ? "ack success" : "ack fail");
-    if (result.pos) {
-        out << QString::asprintf("pos %.1f,%.1f,%.1f", double(s.posSample.angle1),
-                                 double(s.posSample.angle2), double(s.posSample.angle3));
-        out << QString::asprintf("btn %d,%d,%d,%d", s.btn, s.trig, s.rock_x, s.rock_y);
-    }
-    if (result.raw) {
-        const IMU_RAW &r = s.rawSample;
-        out << QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", r.first_x, r.first_y, r.first_z,
-                                 r.second_x, r.second_y, r.second_z, r.mag_x, r.mag_y, r.mag_z);
-    }
+    if (result.pos)
+        out << QString::asprintf("pos %.1f,%.1f,%.1f", double(p.angle1), double(p.angle2), double(p.angle3))
+            << QString::asprintf("btn %d,%d,%d,%d", s.btn, s.trig, s.rock_x, s.rock_y);
+    if (result.raw)
+        out << QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", r.first_x, r.first_y, r.first_z, r.second_x,
+                                 r.second_y, r.second_z, r.mag_x, r.mag_y, r.mag_z);
     QCOMPARE(out, expected);
 }
 

@@ -1,8 +1,8 @@
 // The BLE worker on the Qt Bluetooth host layer against the stand-in BlueZ, as the window
 // drives it: search, connect, stream, save; a missing or switched-off adapter.
 #include "btthread.h"
+#include "protocol.h"
 #include "qtblehost.h"
-#include "reportdecoder.h"
 #include "standin.h"
 #include "stdoutcapture.h"
 
@@ -91,10 +91,10 @@ void TestWorkerOnBluez::searchConnectStreamAndSave()
         const double rawRate = (rec.raws - raw0) / seconds;
         QVERIFY2(posRate > 85 && posRate < 115, qPrintable(QString::number(posRate)));
         QVERIFY2(rawRate > 20 && rawRate < 30, qPrintable(QString::number(rawRate)));
-        ReportState state;
+        Protocol::ReportState state;
         QList<IMU_POS> expected;
         for (const QByteArray &bytes : standIn.sent()) {
-            if (decodeReport(reinterpret_cast<const uint8_t *>(bytes.constData()),
+            if (Protocol::decodeReport(reinterpret_cast<const uint8_t *>(bytes.constData()),
                              size_t(bytes.size()), state).pos)
                 expected.append(state.posSample);
         }

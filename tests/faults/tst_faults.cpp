@@ -7,7 +7,7 @@
 #include "btthread.h"
 #include "calibthread.h"
 #include "magthread.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 #include "virtualdongle.h"
 
 #include <QComboBox>
@@ -107,8 +107,8 @@ private:
     bool showsLastSent()
     {
         std::lock_guard<std::mutex> l(sent->mutex);
-        ReportState state;
-        decodeReport(sent->lastPos.data(), sent->lastPos.size(), state);
+        Protocol::ReportState state;
+        Protocol::decodeReport(sent->lastPos.data(), sent->lastPos.size(), state);
         return samePosition(probe->posData(), state.posSample);
     }
 
@@ -131,7 +131,7 @@ void TestFaults::init()
     dongle->setNotificationObserver([s](uint32_t, const uint8_t *data, size_t length) {
         std::lock_guard<std::mutex> l(s->mutex);
         ++s->all;
-        const int type = length >= ReportMinimumLength && data[0] == ReportMarker ? data[16] : -1;
+        const int type = length >= Protocol::ReportMinimumLength && data[0] == Protocol::ReportMarker ? data[16] : -1;
         if (type == 0)
             s->lastPos.assign(data, data + length);
         s->pos += type == 0;
@@ -318,8 +318,8 @@ void TestFaults::malformedNotifications()
         QTRY_VERIFY_WITH_TIMEOUT(sent->count(&Sent::pos) > before, 5000);
     }
     pauseAndDrain();
-    ReportState state;
-    decodeReport(bad.data(), bad.size(), state);
+    Protocol::ReportState state;
+    Protocol::decodeReport(bad.data(), bad.size(), state);
     QVERIFY(std::none_of(delivered.begin(), delivered.end(),
                          [&](const IMU_POS &p) { return samePosition(p, state.posSample); }));
     QVERIFY(showsLastSent());

@@ -1,12 +1,11 @@
 // The whole job on the virtual dongle in real time, through the window's own buttons.
 #include "windowfixture.h"
 
-#include "addresstext.h"
 #include "btthread.h"
 #include "calibthread.h"
 #include "magcalibration.h"
 #include "magthread.h"
-#include "paramframe.h"
+#include "protocol.h"
 #include "virtualdongle.h"
 
 #include <QComboBox>
@@ -79,8 +78,8 @@ void TestEndToEnd::searchAndConnect()
     // The last entry, so a connect that ignores the choice goes elsewhere.
     combo->setCurrentIndex(combo->count() - 1);
     for (int i = 0; i < VirtualDongle::ControllerCount; ++i) {
-        char text[13];
-        formatAddressText(VirtualDongle::controllerAddress(i), text);
+        char text[Protocol::AddressTextLength + 1];
+        Protocol::formatAddressText(VirtualDongle::controllerAddress(i), text);
         if (combo->currentText() == QLatin1String(text))
             controller = i;
     }
@@ -123,8 +122,8 @@ void TestEndToEnd::wholeJob()
 
     // What the page shows is what the controller gets, and it says so.
     auto value = [this](const char *name) { return int16_t(label(name)->text().toShort()); };
-    const ParamFrame expected = buildParamFrame({value("lab_max_x"), value("lab_max_y"), value("lab_max_z"),
-                                                 value("lab_min_x"), value("lab_min_y"), value("lab_min_z")});
+    const Protocol::ParamFrame expected = Protocol::buildParamFrame({value("lab_max_x"), value("lab_max_y"),
+        value("lab_max_z"), value("lab_min_x"), value("lab_min_y"), value("lab_min_z")});
     {
         BoxCatcher boxes;
         click("btn_save_param");

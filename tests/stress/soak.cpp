@@ -12,7 +12,7 @@
 #include "keepmodules.h"
 
 #include "btthread.h"
-#include "reportdecoder.h"
+#include "protocol.h"
 #include "virtualdongle.h"
 
 #include <QApplication>
@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
     Sent sent;
     dongle.setNotificationObserver([&sent](uint32_t, const uint8_t *data, size_t length) {
         ++sent.all;
-        if (length < ReportMinimumLength || data[0] != ReportMarker || (data[16] != 0 && data[16] != 4))
+        if (length < Protocol::ReportMinimumLength || data[0] != Protocol::ReportMarker || (data[16] != 0 && data[16] != 4))
             return;
         std::lock_guard<std::mutex> lock(sent.mutex);
         (data[16] == 0 ? sent.lastPos : sent.lastRaw).assign(data, data + length);
@@ -154,11 +154,11 @@ int main(int argc, char *argv[])
         sampler.stop();
         takeSample();
 
-        ReportState expected;
+        Protocol::ReportState expected;
         {
             std::lock_guard<std::mutex> lock(sent.mutex);
-            decodeReport(sent.lastPos.data(), sent.lastPos.size(), expected);
-            decodeReport(sent.lastRaw.data(), sent.lastRaw.size(), expected);
+            Protocol::decodeReport(sent.lastPos.data(), sent.lastPos.size(), expected);
+            Protocol::decodeReport(sent.lastRaw.data(), sent.lastRaw.size(), expected);
         }
         const IMU_POS shown = probe.posData();
         if (shown.angle1 != expected.posSample.angle1 || shown.angle2 != expected.posSample.angle2
