@@ -36,11 +36,13 @@ enum HostEventCode : uint32_t {
     HostEventNotification = 266,
 };
 
-// Status values of event 4 and failure values of event 10 (Bluetooth HCI error codes) that
-// the backends report. The worker reads only zero against non-zero.
+// Status values of events 4 and 262 and failure values of event 10 that the backends
+// report (Bluetooth HCI error codes for the link). The worker reads only zero against
+// non-zero.
 enum HostLinkStatus : uint16_t {
     HostStatusConnectionTimeout = 0x0008,    // event 4: the attempt ran out of time; event 10: the link was lost
     HostStatusConnectFailed = 0x003E,        // event 4: the connection failed to be established
+    HostStatusDiscoveryFailed = 0x0001,      // event 262: the database could not be read
 };
 
 struct HostDeviceFoundEvent {
