@@ -209,23 +209,27 @@ struct HostEventTarget {
 // guards its state itself.
 //
 // Posting. A post wakes the worker, which may call straight back into the backend before
-// post() has returned. So a backend posts with none of its own locks held, and nothing it
-// does while posting may wait for the worker. Events reach the worker in the order they were
-// posted, so a backend posts the events of one target from one thread at a time, in the
-// order they happened (a link's event 4 before its 262, 266 and 10).
+// post() has returned. So a backend posts holding no lock that its calls take, and nothing
+// it does while posting may wait for the worker. Events reach the worker in the order they
+// were posted, so a backend posts the events of one target from one thread at a time, in
+// the order they happened (a link's event 4 before its 262, 266 and 10).
 //
 // Blocking. A call may wait only for work that goes on without the calling thread: never for
 // the worker to take an event, never for the GUI thread, and never for the thread it was
 // called on (a call made on a backend's own thread runs there at once).
 //
-// Results. Non-zero: the request is accepted, either done (the stops, cancel, disconnect,
-// the pairing and update answers, the connection parameters) or under way, with its outcome
+// Results. Non-zero: the request is accepted, either done (the stops, disconnect, the
+// pairing and update answers, the connection parameters, cancel, which drops a connection
+// under way without its event 4) or under way, with its outcome
 // coming as events (start: event 0; startLeScan: events 2; connect: events 9, 4, 12;
-// discoverDatabase: event 262; writeConfiguration: events 266; writeCharByHandle: the
-// controller's acknowledgement, a notification). Zero: refused at once; nothing was started
-// and no event follows for it. An accepted request's outcome may never come (a peer that
-// does not answer), so nobody waits for it. A call's effect holds for the events the backend
-// makes after it returns; events made before may still be on their way.
+// discoverDatabase: event 262; writeConfiguration: events 266; writeCharByHandle: the value
+// went out, and the controller's acknowledgement comes as a notification). Zero: refused at
+// once; nothing was started and no event follows for it. The one exception is a backend
+// that hears the link confirm a write: it may wait for that, within its own time limit, and
+// answer zero for a write that was not confirmed in time. An accepted request's outcome may
+// never come (a peer that does not answer), so nobody waits for it. A call's effect holds for
+// the events the backend makes after it returns; events made before may still be on their
+// way.
 //
 // Records. An event's record, and everything its pointers reach, belongs to the event's
 // storage and stays valid until the worker's next HostGetMessage; it never points into the

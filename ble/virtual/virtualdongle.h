@@ -2,9 +2,10 @@
 // the worker's calls and posts the events a real dongle would, so the whole tool runs and is
 // tested without hardware.
 //
-// Its events fall due on an EventScheduler's clock, which posts them in order with none of
-// the dongle's locks held; a call only changes the dongle's state and schedules what follows,
-// and never waits. Faults are put in through faults().
+// Its events fall due on an EventScheduler's clock, which posts them in order and holds no
+// lock that the dongle's calls take while it posts. A call only changes the dongle's state
+// under the scheduler's lock and schedules what follows; it never waits for anything else.
+// Faults are put in through faults().
 #pragma once
 
 #include "donglefaults.h"
