@@ -4,6 +4,7 @@
 #include "qtbleengine.h"
 #include "threadorder.h"
 
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -16,7 +17,7 @@ struct Answer {
 
     Answer() = default;
     explicit Answer(R v) : value(std::move(v)) {}
-    Answer &operator=(Answer &&other)
+    Answer &operator=(Answer &&other) noexcept(std::is_nothrow_move_assignable<R>::value)
     {
         value = std::move(other.value);
         // The layer's thread is done with the call and its answer.
@@ -38,7 +39,8 @@ public:
     LayerCall(F call, Answer<Result> *answer) : f(std::move(call)), answer(answer) {}
     // The move into the slot object comes last on the calling thread: everything written
     // there so far, the slot object included, is ordered before the layer's thread runs it.
-    LayerCall(LayerCall &&other) : f(std::move(other.f)), answer(other.answer)
+    LayerCall(LayerCall &&other) noexcept(std::is_nothrow_move_constructible<F>::value)
+        : f(std::move(other.f)), answer(other.answer)
     {
         ThreadOrder::release(ThreadOrder::queuedCallToken());
     }
