@@ -32,7 +32,7 @@ void console(const char *text)
 
 BtThread::BtThread()
     : QThread(nullptr),
-      queue(new HostThreadQueue)
+      queue(std::make_shared<HostThreadQueue>())
 {
     std::memset(reportBuffer, 0, sizeof reportBuffer);
     // The signals cross to the window's thread by queued delivery.
@@ -44,7 +44,6 @@ BtThread::BtThread()
 BtThread::~BtThread()
 {
     stop();
-    delete queue;
 }
 
 void BtThread::stop()

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 class HostThreadQueue;
 
@@ -56,6 +57,6 @@ private:
     std::atomic<uint16_t> paramHandle{0};
     BleAddress connectAddr{};
 
-    HostThreadQueue *queue;     // this worker's message queue, owned
+    std::shared_ptr<HostThreadQueue> queue;   // this worker's message queue
     uint8_t reportBuffer[1024]; // reused for every notification
 };

@@ -3,8 +3,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <mutex>
-#include <unordered_set>
 
 // The record layouts are shared with code that reads them by byte offset. On a 32-bit build
 // they must match those offsets exactly; on 64-bit every field stays naturally aligned and
@@ -60,17 +58,7 @@ static_assert(offsetof(HostNotificationEvent, data) == 24, "event 266");
 
 namespace {
 
-// Queues alive right now. A backend may post from its own thread after the consumer is gone;
-// such posts find the queue missing here and are dropped instead of touching freed memory.
-std::mutex registryMutex;
-std::unordered_set<HostThreadQueue *> &liveQueues()
-{
-    static std::unordered_set<HostThreadQueue *> queues;
-    return queues;
-}
-
-thread_local HostThreadQueue *boundQueue = nullptr;
-thread_local std::unique_ptr<HostThreadQueue> implicitQueue;
+thread_local std::shared_ptr<HostThreadQueue> boundQueue;
 
 std::atomic<HostBackend *> currentBackend{nullptr};
 
@@ -88,24 +76,6 @@ uint32_t freshMessageId()
 }
 
 } // namespace
-
-HostThreadQueue::HostThreadQueue()
-{
-    std::lock_guard<std::mutex> lock(registryMutex);
-    liveQueues().insert(this);
-}
-
-HostThreadQueue::~HostThreadQueue()
-{
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        liveQueues().erase(this);
-    }
-    // Taken once more so the consumer's last fetch is ordered before the records are freed.
-    std::lock_guard<std::mutex> lock(mutex);
-    entries.clear();
-    held.reset();
-}
 
 void HostThreadQueue::post(const HostMessage &message, std::shared_ptr<const void> storage)
 {
@@ -141,42 +111,38 @@ bool HostThreadQueue::take(HostMessage *message)
     return !entry.quit;
 }
 
-void HostAttachThreadQueue(HostThreadQueue *queue)
+void HostAttachThreadQueue(std::shared_ptr<HostThreadQueue> queue)
 {
-    boundQueue = queue;
+    boundQueue = std::move(queue);
 }
 
-HostThreadQueue *HostCurrentThreadQueue()
+namespace {
+
+const std::shared_ptr<HostThreadQueue> &currentThreadQueue()
 {
-    if (boundQueue)
-        return boundQueue;
-    if (!implicitQueue)
-        implicitQueue.reset(new HostThreadQueue);
-    return implicitQueue.get();
+    if (!boundQueue)
+        boundQueue = std::make_shared<HostThreadQueue>();
+    return boundQueue;
 }
+
+} // namespace
 
 bool HostGetMessage(HostMessage *msg)
 {
-    return HostCurrentThreadQueue()->take(msg);
+    return currentThreadQueue()->take(msg);
 }
 
-void HostPostThreadMessage(HostThreadQueue *queue, uint32_t message, uint32_t code,
-                           uintptr_t param, std::shared_ptr<const void> storage)
+void HostPostThreadMessage(const std::weak_ptr<HostThreadQueue> &queue, uint32_t message,
+                           uint32_t code, uintptr_t param, std::shared_ptr<const void> storage)
 {
-    if (!queue)
-        return;
-    std::lock_guard<std::mutex> lock(registryMutex);
-    if (liveQueues().count(queue))
-        queue->post(HostMessage{message, code, param}, std::move(storage));
+    if (const std::shared_ptr<HostThreadQueue> alive = queue.lock())
+        alive->post(HostMessage{message, code, param}, std::move(storage));
 }
 
-void HostPostQuitMessage(HostThreadQueue *queue)
+void HostPostQuitMessage(const std::weak_ptr<HostThreadQueue> &queue)
 {
-    if (!queue)
-        return;
-    std::lock_guard<std::mutex> lock(registryMutex);
-    if (liveQueues().count(queue))
-        queue->postQuit();
+    if (const std::shared_ptr<HostThreadQueue> alive = queue.lock())
+        alive->postQuit();
 }
 
 void HostEventTarget::post(HostEvent event) const
@@ -200,7 +166,7 @@ uint32_t CsrBleHostInit(uint32_t, uint32_t, const CsrBleHostConfig *)
     if (!backend)
         return 0;
     HostEventTarget target;
-    target.queue = HostCurrentThreadQueue();
+    target.queue = currentThreadQueue();
     target.messageId = freshMessageId();
     return backend->init(target) ? target.messageId : 0;
 }

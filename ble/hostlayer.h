@@ -36,11 +36,13 @@ enum HostEventCode : uint32_t {
     HostEventNotification = 266,
 };
 
-// Status values of event 4 and failure values of event 10 (Bluetooth HCI error codes) that
-// the backends report. The worker reads only zero against non-zero.
+// Status values of events 4 and 262 and failure values of event 10 that the backends
+// report (Bluetooth HCI error codes for the link). The worker reads only zero against
+// non-zero.
 enum HostLinkStatus : uint16_t {
     HostStatusConnectionTimeout = 0x0008,    // event 4: the attempt ran out of time; event 10: the link was lost
     HostStatusConnectFailed = 0x003E,        // event 4: the connection failed to be established
+    HostStatusDiscoveryFailed = 0x0001,      // event 262: the database could not be read
 };
 
 struct HostDeviceFoundEvent {
@@ -150,7 +152,7 @@ struct CsrBleHostConfig {
 };
 
 // ---------------------------------------------------------------------------------------
-// Per-thread message queue (the worker blocks on it; the layer posts events into it).
+// Per-thread message queue: the worker blocks on it, backends post events into it.
 // ---------------------------------------------------------------------------------------
 
 struct HostMessage {
@@ -159,22 +161,25 @@ struct HostMessage {
     uintptr_t param;    // event record pointer, or the plain value of event 0
 };
 
+// One consumer's queue. Its consumer owns it (BtThread keeps it for its whole life) and every
+// poster holds it weakly, so a post that comes after the consumer has let go is dropped.
 class HostThreadQueue;
 
-// Binds `queue` as the calling thread's queue (null unbinds). A thread that never binds one
-// gets its own on first use. The caller keeps `queue` alive while it is bound.
-void HostAttachThreadQueue(HostThreadQueue *queue);
-HostThreadQueue *HostCurrentThreadQueue();
+// Binds `queue` as the calling thread's queue until unbound (null); the binding shares
+// ownership. A thread that never binds one gets its own on first use.
+void HostAttachThreadQueue(std::shared_ptr<HostThreadQueue> queue);
 
-// Blocks until a message is posted to the calling thread's queue. Returns false for the quit
-// message, true otherwise. The record behind `param` stays valid until the next call.
+// Consumer side, the bound thread only. Blocks until a message is there and returns false
+// for the quit message, true otherwise. The record behind `param` stays valid until the next
+// call; messages come in the order they were posted.
 bool HostGetMessage(HostMessage *msg);
 
-// Posts to a queue. `storage` keeps the record (and what it points into) alive until the
-// receiver has fetched the next message.
-void HostPostThreadMessage(HostThreadQueue *queue, uint32_t message, uint32_t code,
-                           uintptr_t param, std::shared_ptr<const void> storage = {});
-void HostPostQuitMessage(HostThreadQueue *queue);
+// Any thread. Queues the message and wakes the consumer; never runs the consumer's code and
+// never waits for it. `storage` keeps the record (and what it points into) alive until the
+// consumer has fetched the next message. A queue that is gone drops the message.
+void HostPostThreadMessage(const std::weak_ptr<HostThreadQueue> &queue, uint32_t message,
+                           uint32_t code, uintptr_t param, std::shared_ptr<const void> storage = {});
+void HostPostQuitMessage(const std::weak_ptr<HostThreadQueue> &queue);
 
 // One event ready to post: code, parameter, and the storage that owns the record.
 struct HostEvent {
@@ -183,21 +188,63 @@ struct HostEvent {
     std::shared_ptr<const void> storage;
 };
 
-// Where a backend posts its events: the initialising thread's queue and message identifier.
+// Where a backend posts its events: the initialising thread's queue, held weakly, and the
+// message identifier of that initialisation. post() is HostPostThreadMessage: any thread,
+// never blocks on the consumer, dropped once the consumer is gone.
 struct HostEventTarget {
-    HostThreadQueue *queue = nullptr;
+    std::weak_ptr<HostThreadQueue> queue;
     uint32_t messageId = 0;
     void post(HostEvent event) const;
 };
 
 // ---------------------------------------------------------------------------------------
 // Backends.
+//
+// Threads. The worker calls init() and start() from its own thread, then the calls its
+// events ask for (startLeScan, cancel, disconnect, justWorksResult, acceptConnUpdate,
+// discoverDatabase, writeConfiguration). At the same time the GUI thread makes the window's
+// calls (startLeScan, cancel, disconnect, stopLeSearch, stopDeviceSearch,
+// setConnectionParams, connect, writeCharByHandle). Any call may therefore run while another
+// runs on a different thread, and tests also call from a backend's own threads. A backend
+// guards its state itself.
+//
+// Posting. A post wakes the worker, which may call straight back into the backend before
+// post() has returned. So a backend posts holding no lock that its calls take, and nothing
+// it does while posting may wait for the worker. Events reach the worker in the order they
+// were posted, so a backend posts the events of one target from one thread at a time, in
+// the order they happened (a link's event 4 before its 262, 266 and 10).
+//
+// Blocking. A call may wait only for work that goes on without the calling thread: never for
+// the worker to take an event, never for the GUI thread, and never for the thread it was
+// called on (a call made on a backend's own thread runs there at once).
+//
+// Results. Non-zero: the request is accepted, either done (the stops, disconnect, the
+// pairing and update answers, the connection parameters, cancel, which drops a connection
+// under way without its event 4) or under way, with its outcome
+// coming as events (start: event 0; startLeScan: events 2; connect: events 9, 4, 12;
+// discoverDatabase: event 262; writeConfiguration: events 266; writeCharByHandle: the value
+// went out, and the controller's acknowledgement comes as a notification). Zero: refused at
+// once; nothing was started and no event follows for it. The one exception is a backend
+// that hears the link confirm a write: it may wait for that, within its own time limit, and
+// answer zero for a write that was not confirmed in time. An accepted request's outcome may
+// never come (a peer that does not answer), so nobody waits for it. A call's effect holds for
+// the events the backend makes after it returns; events made before may still be on their
+// way.
+//
+// Records. An event's record, and everything its pointers reach, belongs to the event's
+// storage and stays valid until the worker's next HostGetMessage; it never points into the
+// backend's own state. A call's arguments (the address, a write's bytes) are valid only
+// during the call; a backend copies what it keeps.
+//
+// Lifetime. The backend is installed before the worker starts and removed after every
+// thread that calls it has stopped. Events it posts for a consumer that is gone are dropped.
 // ---------------------------------------------------------------------------------------
 
 class HostBackend {
 public:
     virtual ~HostBackend() = default;
-    // Events for this initialisation go to `target` until the next init.
+    // Events for this initialisation go to `target` until the next init, which starts from a
+    // dongle just plugged in: no links, no scan, nothing pending.
     virtual bool init(const HostEventTarget &target) = 0;
     virtual bool start() = 0;
     virtual bool startLeScan() = 0;
@@ -224,7 +271,9 @@ void setHostBackend(HostBackend *backend);
 HostBackend *hostBackend();
 
 // ---------------------------------------------------------------------------------------
-// The calls. Non-zero means success.
+// The calls. Each runs the installed backend's call on the calling thread, under the
+// contract above; non-zero means success. CsrBleHostInit posts to the calling thread's queue
+// and returns that initialisation's message identifier, new on every call.
 // ---------------------------------------------------------------------------------------
 
 uint32_t CsrBleHostInit(uint32_t reserved1, uint32_t reserved2, const CsrBleHostConfig *config);

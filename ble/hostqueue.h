@@ -1,4 +1,5 @@
-// The blocking message queue behind HostGetMessage: one per consuming thread.
+// The blocking message queue behind HostGetMessage: one per consuming thread, owned by its
+// consumer through a shared_ptr and held weakly by everyone who posts to it.
 #pragma once
 
 #include "hostlayer.h"
@@ -11,8 +12,7 @@
 class HostThreadQueue
 {
 public:
-    HostThreadQueue();
-    ~HostThreadQueue();
+    HostThreadQueue() = default;
     HostThreadQueue(const HostThreadQueue &) = delete;
     HostThreadQueue &operator=(const HostThreadQueue &) = delete;
 

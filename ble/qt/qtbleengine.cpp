@@ -9,8 +9,6 @@
 #include <QLoggingCategory>
 #include <QLowEnergyController>
 
-#include <functional>
-
 Q_LOGGING_CATEGORY(lcEngine, "imucal.qtble", QtWarningMsg)
 
 QtBleEngine::QtBleEngine(int connectTimeout, QObject *parent)
@@ -31,11 +29,6 @@ void QtBleEngine::closeAll()
     for (auto &entry : links)
         entry.second->close();
     links.clear();
-}
-
-void QtBleEngine::runCall(void *call)
-{
-    (*static_cast<std::function<void()> *>(call))();
 }
 
 bool QtBleEngine::init(const HostEventTarget &newTarget)

@@ -40,14 +40,6 @@ public:
     std::shared_ptr<WriteResult> write(uint32_t connId, uint16_t valueHandle,
                                        const QByteArray &data);
 
-public slots:
-    // Runs a std::function<void()> that another thread handed over by pointer with
-    // callRequested(), over a blocking queued connection.
-    void runCall(void *call);
-
-signals:
-    void callRequested(void *call);
-
 private:
     void onDeviceSeen(const QBluetoothDeviceInfo &info);
     void onLinkFinished(uint32_t connId);

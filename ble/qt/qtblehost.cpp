@@ -4,7 +4,61 @@
 #include "qtbleengine.h"
 #include "threadorder.h"
 
-#include <functional>
+#include <type_traits>
+#include <utility>
+
+namespace {
+
+// A call's answer. Qt stores it through the pointer handed to invokeMethod, on the layer's
+// thread, once the call has returned; the caller reads it when invokeMethod lets it go on.
+template <typename R>
+struct Answer {
+    R value{};
+
+    Answer() = default;
+    explicit Answer(R v) : value(std::move(v)) {}
+    Answer &operator=(Answer &&other) noexcept(std::is_nothrow_move_assignable<R>::value)
+    {
+        value = std::move(other.value);
+        // The layer's thread is done with the call and its answer.
+        ThreadOrder::release(this);
+        return *this;
+    }
+};
+
+// A call carried to the layer's thread. invokeMethod moves it into a slot object of its
+// own, runs it there and frees it on whichever thread lets go of it last. The hand-overs go
+// through Qt's event queue and semaphore, which ThreadSanitizer cannot see, so they are
+// marked where the call itself is touched (threadorder.h).
+template <typename F>
+class LayerCall
+{
+public:
+    using Result = decltype(std::declval<F &>()());
+
+    LayerCall(F call, Answer<Result> *answer) : f(std::move(call)), answer(answer) {}
+    // The move into the slot object comes last on the calling thread: everything written
+    // there so far, the slot object included, is ordered before the layer's thread runs it.
+    LayerCall(LayerCall &&other) noexcept(std::is_nothrow_move_constructible<F>::value)
+        : f(std::move(other.f)), answer(other.answer)
+    {
+        ThreadOrder::release(ThreadOrder::queuedCallToken());
+    }
+    LayerCall(const LayerCall &) = delete;
+    LayerCall &operator=(const LayerCall &) = delete;
+    LayerCall &operator=(LayerCall &&) = delete;
+    // Runs before the slot object is freed, on either thread: the layer's thread has
+    // finished with it by then.
+    ~LayerCall() { ThreadOrder::acquire(answer); }
+
+    Answer<Result> operator()() { return Answer<Result>(f()); }
+
+private:
+    F f;
+    Answer<Result> *answer;
+};
+
+} // namespace
 
 QtBleHost::QtBleHost()
     : QtBleHost(Options())
@@ -12,28 +66,19 @@ QtBleHost::QtBleHost()
 }
 
 QtBleHost::QtBleHost(const Options &opts)
-    : options(opts)
+    : options(opts),
+      engine(new QtBleEngine(opts.connectTimeoutMs))
 {
     thread.setObjectName(QStringLiteral("QtBleHost"));
-    engine = new QtBleEngine(options.connectTimeoutMs);
     engine->moveToThread(&thread);
-    // Connected by name: the last call deletes the engine and with it this connection, and
-    // a connection by name leaves no slot object behind in this thread for Qt to free.
-    QObject::connect(engine, SIGNAL(callRequested(void *)), engine, SLOT(runCall(void *)),
-                     Qt::BlockingQueuedConnection);
+    // The engine and everything it made belong to the layer's thread, and end there when the
+    // thread finishes: no call is needed to destroy them.
+    QObject::connect(&thread, &QThread::finished, engine, &QObject::deleteLater);
     thread.start();
-    running = true;
 }
 
 QtBleHost::~QtBleHost()
 {
-    // The engine and everything it made belong to the layer's thread and go with it there.
-    onLayerThread([this] {
-        delete engine;
-        return true;
-    });
-    running = false;
-    engine = nullptr;
     thread.quit();
     thread.wait();
 }
@@ -41,21 +86,14 @@ QtBleHost::~QtBleHost()
 template <typename F>
 auto QtBleHost::onLayerThread(F f) -> decltype(f())
 {
-    using Result = decltype(f());
-    if (!running)
-        return Result{};
+    // A call made on the layer's thread runs at once: waiting there would wait for itself.
     if (QThread::currentThread() == &thread)
         return f();
-    Result result{};
-    std::function<void()> call = [&result, &f] {
-        result = f();
-        ThreadOrder::release(&result);
-    };
-    // The call goes over Qt's event queue as a blocking queued signal, and the result comes
-    // back when Qt's semaphore lets this thread go on.
-    emit engine->callRequested(&call);
-    ThreadOrder::acquire(&result);
-    return result;
+    Answer<decltype(f())> answer;
+    QMetaObject::invokeMethod(engine, LayerCall<F>(std::move(f), &answer),
+                              Qt::BlockingQueuedConnection, &answer);
+    ThreadOrder::acquire(&answer);
+    return answer.value;
 }
 
 bool QtBleHost::init(const HostEventTarget &target)
@@ -144,7 +182,7 @@ bool QtBleHost::writeCharByHandle(uint32_t connId, uint16_t handle, uint16_t off
             onLayerThread([&] { return engine->write(connId, handle, bytes); });
     if (!result)
         return false;
-    // On the layer's own thread the confirmation could never arrive while we wait for it.
+    // The confirmation arrives on the layer's thread, so a call made there does not wait.
     if (QThread::currentThread() == &thread)
         return true;
     return result->wait(options.writeTimeoutMs);

@@ -4,14 +4,15 @@
 //
 // Qt Bluetooth objects need an event loop, and the worker's thread blocks in its message
 // queue instead of running one. So the adapter, the scan and the links live on a thread of
-// this layer's own; every call is carried over to it and waits for its answer there.
+// this layer's own, which alone touches them and posts every event, holding no lock. A call
+// from any other thread is carried over to it and waits there for its answer; that thread
+// never waits for the caller's, so the wait always ends. A call made on the layer's thread
+// runs at once.
 #pragma once
 
 #include "hostlayer.h"
 
 #include <QThread>
-
-#include <atomic>
 
 class QtBleEngine;
 
@@ -31,7 +32,7 @@ public:
     QtBleHost(const QtBleHost &) = delete;
     QtBleHost &operator=(const QtBleHost &) = delete;
 
-    // The layer's own thread (for tests: calls made on it must not block on it).
+    // The layer's own thread (tests make calls on it).
     QThread *layerThread() { return &thread; }
 
     bool init(const HostEventTarget &target) override;
@@ -61,6 +62,5 @@ private:
 
     const Options options;
     QThread thread;
-    QtBleEngine *engine = nullptr;
-    std::atomic<bool> running{false};
+    QtBleEngine *const engine;   // lives on `thread`, deleted there when it finishes
 };

@@ -93,12 +93,12 @@ void QtBleLink::onDisconnected()
 {
     switch (state) {
     case State::Connecting:
-        failConnection(ConnectFailedStatus);
+        failConnection(HostStatusConnectFailed);
         break;
     case State::Connected:
         qCInfo(lcLink) << "link" << id << "lost";
         discovering = false;
-        target.post(hostFailureEvent(LinkLostFailure, id));
+        target.post(hostFailureEvent(HostStatusConnectionTimeout, id));
         retire();
         emit finished(id);
         break;
@@ -114,7 +114,7 @@ void QtBleLink::onControllerError(QLowEnergyController::Error error)
 {
     qCInfo(lcLink) << "link" << id << "error" << error << controller->errorString();
     if (state == State::Connecting) {
-        failConnection(ConnectFailedStatus);
+        failConnection(HostStatusConnectFailed);
     } else if (state == State::Connected) {
         // The link itself going down arrives as disconnected(); other errors end a walk of
         // the database that is under way.
@@ -129,7 +129,7 @@ void QtBleLink::onConnectTimeout()
 {
     if (state == State::Connecting) {
         qCInfo(lcLink) << "link" << id << "timed out";
-        failConnection(ConnectTimeoutStatus);
+        failConnection(HostStatusConnectionTimeout);
     }
 }
 
@@ -227,7 +227,7 @@ void QtBleLink::databaseDone(bool ok)
     discovering = false;
     if (!ok || state != State::Connected) {
         if (state == State::Connected)
-            target.post(hostDatabaseEvent(DiscoveryFailedStatus, {}));
+            target.post(hostDatabaseEvent(HostStatusDiscoveryFailed, {}));
         return;
     }
     buildDatabase();

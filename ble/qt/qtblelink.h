@@ -24,14 +24,6 @@ class QtBleLink : public QObject
     Q_OBJECT
 
 public:
-    // Event 4 status when the peer cannot be reached (connection failed to be established)
-    // and when the attempt runs out of time (connection timeout).
-    static constexpr uint16_t ConnectFailedStatus = 0x003E;
-    static constexpr uint16_t ConnectTimeoutStatus = 0x0008;
-    // Event 10 value of a link that dropped without being asked to.
-    static constexpr uint16_t LinkLostFailure = 0x0008;
-    // Event 262 status when the database could not be read.
-    static constexpr uint16_t DiscoveryFailedStatus = 0x0001;
     // How long a closing link waits for the controller to report the disconnection before it
     // goes anyway.
     static constexpr int CloseGraceMs = 3000;

@@ -1,6 +1,5 @@
 #include "btthread.h"
 #include "hostevents.h"
-#include "hostqueue.h"
 #include "protocol.h"
 #include "../faults/stdoutcapture.h"
 
@@ -120,7 +119,6 @@ private slots:
     void events_data();
     void events();
     void saveParam();
-    void postToAQueueThatIsGoneIsDropped();
 
 private:
     bool sync();
@@ -345,23 +343,6 @@ void TestBtThread::saveParam()
     QVERIFY(timer.elapsed() >= 1000);
     QCOMPARE(backend->takeCalls(), (QStringList{
         "init", "start", "write(0,0,0,20,5A 04 01 FF FF 00 00 00 00 00 00 00 00 00 00 00 00 00 03 A5)"}));
-}
-
-void TestBtThread::postToAQueueThatIsGoneIsDropped()
-{
-    // A backend thread may still hold the pointer after the queue is gone: posting through it
-    // must not touch the freed queue. Only its value is kept, as such a thread would.
-    auto alive = std::make_shared<int>(0);
-    auto *queue = new HostThreadQueue;
-    HostPostThreadMessage(queue, 1, 2, 0, alive);
-    volatile quintptr stale = reinterpret_cast<quintptr>(queue);
-    delete queue;
-    QCOMPARE(alive.use_count(), 1L);
-    // The host layer only compares the freed address with the live queues.
-    // NOLINTNEXTLINE(clang-analyzer-cplusplus.NewDelete)
-    HostPostThreadMessage(reinterpret_cast<HostThreadQueue *>(stale), 1, 2, 0, alive);
-    HostPostQuitMessage(reinterpret_cast<HostThreadQueue *>(stale));
-    QCOMPARE(alive.use_count(), 1L);
 }
 
 QTEST_GUILESS_MAIN(TestBtThread)

@@ -27,10 +27,10 @@ public:
     HostEventLog() : thread([this] { run(); }) {}
     ~HostEventLog()
     {
-        HostPostQuitMessage(&queue);
+        HostPostQuitMessage(queue);
         thread.join();
     }
-    HostEventTarget target() { return HostEventTarget{&queue, MessageId}; }
+    HostEventTarget target() { return HostEventTarget{queue, MessageId}; }
     std::vector<LoggedEvent> events(uint32_t code) const
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -46,7 +46,7 @@ private:
     static constexpr uint32_t MessageId = 0x4242;
     void run()
     {
-        HostAttachThreadQueue(&queue);
+        HostAttachThreadQueue(queue);
         HostMessage m;
         while (HostGetMessage(&m)) {
             LoggedEvent e;
@@ -89,7 +89,7 @@ private:
         }
     }
 
-    HostThreadQueue queue;
+    const std::shared_ptr<HostThreadQueue> queue = std::make_shared<HostThreadQueue>();
     mutable std::mutex mutex;
     std::vector<LoggedEvent> logged;
     std::thread thread;

@@ -2,7 +2,6 @@
 // failure paths included.
 #include "hosteventlog.h"
 #include "qtblehost.h"
-#include "qtblelink.h"
 #include "standin.h"
 
 #include <QElapsedTimer>
@@ -60,10 +59,9 @@ void TestQtBleHost::failureThenReconnect_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<uint64_t>("address");
     QTest::addColumn<int>("status");
-    QTest::newRow("Connect fails") << "fail" << ControllerAddress << int(QtBleLink::ConnectFailedStatus);
-    QTest::newRow("Connect hangs") << "hang" << ControllerAddress << int(QtBleLink::ConnectTimeoutStatus);
-    QTest::newRow("device never seen") << "ok" << uint64_t(0x00025BAAAAAAull)
-                                       << int(QtBleLink::ConnectFailedStatus);
+    QTest::newRow("Connect fails") << "fail" << ControllerAddress << int(HostStatusConnectFailed);
+    QTest::newRow("Connect hangs") << "hang" << ControllerAddress << int(HostStatusConnectionTimeout);
+    QTest::newRow("device never seen") << "ok" << uint64_t(0x00025BAAAAAAull) << int(HostStatusConnectFailed);
     QTest::newRow("link drops") << "drop" << ControllerAddress << 0;
 }
 

@@ -172,7 +172,7 @@ void TestFaults::startWorker()
 
 void TestFaults::dongleAbsent()
 {
-    dongle->setDongleAbsent(true);
+    dongle->faults().setDongleAbsent(true);
     BoxCatcher boxes;
     button("btn_search")->click();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 5000);
@@ -189,14 +189,14 @@ void TestFaults::connectionRefused()
 {
     startWorker();
     BoxCatcher boxes;
-    dongle->setConnectRefused(true);
+    dongle->faults().setConnectRefused(true);
     StdoutCapture refused;
     button("btn_connect")->click();
     QCOMPARE(refused.text(), QByteArray("Fail\n"));
     QCOMPARE(dongle->connectionId(0), 0u);
     QVERIFY(window->findChild<QLabel *>("lab_status")->text().contains("Status:Unconnected!"));
 
-    dongle->setConnectRefused(false);
+    dongle->faults().setConnectRefused(false);
     button("btn_search")->click();
     QTRY_COMPARE_WITH_TIMEOUT(combo()->count(), VirtualDongle::ControllerCount, 5000);
     combo()->setCurrentIndex(combo()->findText(ControllerA));
@@ -213,7 +213,7 @@ void TestFaults::linkLostThenReconnect()
     const uint32_t firstLink = dongle->connectionId(0);
     BoxCatcher boxes;
     const int disconnects = dongle->disconnects;
-    dongle->injectLinkFailure();
+    dongle->faults().injectLinkFailure();
     QTRY_VERIFY_WITH_TIMEOUT(dongle->disconnects > disconnects, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), sent->count(&Sent::pos), 5000);
     const int before = delivered.size();
@@ -229,7 +229,7 @@ void TestFaults::linkLostThenReconnect()
 void TestFaults::writeRefused()
 {
     searchAndConnect();
-    dongle->setWriteRefused(true);
+    dongle->faults().setWriteRefused(true);
     BoxCatcher boxes;
     StdoutCapture console;
     button("btn_save_param")->click();
@@ -311,7 +311,7 @@ void TestFaults::malformedNotifications()
     for (int round = 0; round < 20; ++round) {
         for (const Bytes &payload : payloads) {
             const int before = sent->count(&Sent::all);
-            dongle->injectNotification(payload);
+            dongle->faults().injectNotification(payload);
             QTRY_VERIFY_WITH_TIMEOUT(sent->count(&Sent::all) > before, 5000);
         }
         const int before = sent->count(&Sent::pos);
@@ -330,7 +330,7 @@ void TestFaults::malformedNotifications()
 void TestFaults::thousandAdvertisers()
 {
     const int listed = 1000 + VirtualDongle::ControllerCount;
-    dongle->addAdvertisers(1000);
+    dongle->faults().addAdvertisers(1000);
     QElapsedTimer sinceBeat;
     qint64 longestGap = 0;
     QTimer heartbeat;
@@ -377,7 +377,7 @@ void TestFaults::noBoxAfterClosing()
         QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > later, 5000);
         QCOMPARE(dongle->receivedFrames(0).size(), size_t(1));
     } else if (answer == "dongle") {
-        dongle->setDongleAbsent(true);
+        dongle->faults().setDongleAbsent(true);
         button("btn_search")->click();
         int failures = 0;
         connect(probe->btThread(), &BtThread::BtSender, receiver.get(),

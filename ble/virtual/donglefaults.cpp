@@ -1,0 +1,52 @@
+#include "donglefaults.h"
+
+#include "virtualdongle.h"
+
+void DongleFaults::set(bool Settings::*setting, bool on)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    settings.*setting = on;
+}
+
+void DongleFaults::setDongleAbsent(bool absent)
+{
+    set(&Settings::dongleAbsent, absent);
+}
+
+void DongleFaults::setConnectRefused(bool refused)
+{
+    set(&Settings::connectRefused, refused);
+}
+
+void DongleFaults::setConnectFails(bool fails)
+{
+    set(&Settings::connectFails, fails);
+}
+
+void DongleFaults::setWriteRefused(bool refused)
+{
+    set(&Settings::writeRefused, refused);
+}
+
+void DongleFaults::injectLinkFailure()
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    VirtualDongle *d = &dongle;
+    dongle.scheduler.schedule(dongle.now(), false,
+                              [d](int64_t, EventScheduler::Events &out) { d->failLinks(out); });
+}
+
+void DongleFaults::injectNotification(const std::vector<uint8_t> &bytes)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    VirtualDongle *d = &dongle;
+    dongle.scheduler.schedule(dongle.now(), false, [d, bytes](int64_t, EventScheduler::Events &out) {
+        d->notifyAll(bytes, out);
+    });
+}
+
+void DongleFaults::addAdvertisers(int count)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    dongle.addAdvertisers(count);
+}
