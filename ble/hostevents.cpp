@@ -187,6 +187,18 @@ HostEvent hostStatusEvent(uint16_t status)
     return makeEvent(HostEventStatus, std::move(holder), record);
 }
 
+HostEvent hostWriteResultEvent(uint16_t status, uint32_t connId, uint16_t handle)
+{
+    auto holder = std::make_shared<HostWriteResultEvent>();
+    *holder = HostWriteResultEvent{};
+    holder->type = uint16_t(HostEventWriteResult);
+    holder->status = status;
+    holder->connId = connId;
+    holder->handle = handle;
+    const HostWriteResultEvent *record = holder.get();
+    return makeEvent(HostEventWriteResult, std::move(holder), record);
+}
+
 HostEvent hostNotificationEvent(uint32_t connId, uint16_t handle, const uint8_t *data, size_t length)
 {
     auto holder = std::make_shared<NotificationHolder>();

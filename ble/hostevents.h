@@ -39,4 +39,5 @@ HostEvent hostFailureEvent(uint16_t failure, uint32_t connId = 0);
 HostEvent hostConnUpdateEvent(uint16_t identifier, uint32_t connId = 0);
 HostEvent hostDatabaseEvent(uint16_t status, const std::vector<HostServiceDef> &services);
 HostEvent hostStatusEvent(uint16_t status);
+HostEvent hostWriteResultEvent(uint16_t status, uint32_t connId, uint16_t handle);
 HostEvent hostNotificationEvent(uint32_t connId, uint16_t handle, const uint8_t *data, size_t length);

@@ -34,6 +34,7 @@ enum HostEventCode : uint32_t {
     HostEventDatabase = 262,
     HostEventStatus = 265,
     HostEventNotification = 266,
+    HostEventWriteResult = 267,   // the outcome of a write by handle that was accepted
 };
 
 // Status values of events 4 and 262 and failure values of event 10 that the backends
@@ -43,6 +44,8 @@ enum HostLinkStatus : uint16_t {
     HostStatusConnectionTimeout = 0x0008,    // event 4: the attempt ran out of time; event 10: the link was lost
     HostStatusConnectFailed = 0x003E,        // event 4: the connection failed to be established
     HostStatusDiscoveryFailed = 0x0001,      // event 262: the database could not be read
+    HostStatusWriteFailed = 0x0080,          // event 267: refused by the peer or the stack, or the link went
+    HostStatusWriteTimeout = 0x0081,         // event 267: not confirmed in time; it is never sent later
 };
 
 struct HostDeviceFoundEvent {
@@ -125,6 +128,14 @@ struct HostDatabaseEvent {
     uint16_t serviceCount;      // 8: entries behind `services`
     uint16_t reserved3;         // 10
     HostService *services;      // 12
+};
+
+struct HostWriteResultEvent {
+    uint16_t type;              // 0
+    uint16_t status;            // 2: 0 = the peer confirmed the write
+    uint32_t connId;            // 4
+    uint16_t handle;            // 8
+    uint16_t reserved;          // 10
 };
 
 struct HostStatusEvent {
@@ -216,20 +227,26 @@ struct HostEventTarget {
 //
 // Blocking. A call may wait only for work that goes on without the calling thread: never for
 // the worker to take an event, never for the GUI thread, and never for the thread it was
-// called on (a call made on a backend's own thread runs there at once).
+// called on (a call made on a backend's own thread runs there at once). Whatever the stack
+// underneath does, a call returns within half a second; what it could not settle by then
+// it settles later through events.
 //
 // Results. Non-zero: the request is accepted, either done (the stops, disconnect, the
 // pairing and update answers, the connection parameters, cancel, which drops a connection
 // under way without its event 4) or under way, with its outcome
 // coming as events (start: event 0; startLeScan: events 2; connect: events 9, 4, 12;
-// discoverDatabase: event 262; writeConfiguration: events 266; writeCharByHandle: the value
-// went out, and the controller's acknowledgement comes as a notification). Zero: refused at
-// once; nothing was started and no event follows for it. The one exception is a backend
-// that hears the link confirm a write: it may wait for that, within its own time limit, and
-// answer zero for a write that was not confirmed in time. An accepted request's outcome may
-// never come (a peer that does not answer), so nobody waits for it. A call's effect holds for
-// the events the backend makes after it returns; events made before may still be on their
-// way.
+// discoverDatabase: event 262; writeConfiguration: events 266; writeCharByHandle: event 267
+// once the peer confirmed or refused the write, or the link went, or the backend's time limit
+// passed; the controller's acknowledgement then comes as a notification). Zero: refused at
+// once; nothing was started and no event follows for it. A write that was refused or timed
+// out never goes out later. An accepted request's outcome may never come (a peer that does
+// not answer), so nobody waits for it. A call's effect holds for the events the backend
+// makes after it returns; events made before may still be on their way.
+//
+// Losing the adapter. When the adapter goes (switched off, removed, its stack stopped), a
+// backend posts event 10 with a non-zero value for every open link and event 4 with a
+// non-zero status for a connection under way; a later startLeScan that finds no adapter
+// answers zero and posts event 0 with value 0, and one that finds it again scans.
 //
 // Records. An event's record, and everything its pointers reach, belongs to the event's
 // storage and stays valid until the worker's next HostGetMessage; it never points into the
