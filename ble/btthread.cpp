@@ -3,6 +3,8 @@
 #include "hostqueue.h"
 #include "paramframe.h"
 
+#include <QMetaMethod>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +23,8 @@ char textWriteSuccess[] = "Write data success!";
 char textWriteFail[] = "Write data fail!";
 
 constexpr uint16_t ControllerServiceUuid = 0xFAEA;
+// The longest device name an advertisement can carry, in bytes.
+constexpr size_t LongestName = 248;
 // The service search reports its position in eight bits, with 255 meaning "none".
 constexpr size_t ServiceNotFound = 255;
 
@@ -158,6 +162,14 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
 {
     if (!event)
         return;
+    if (isSignalConnected(QMetaMethod::fromSignal(&BtThread::sightingSender))) {
+        char text[13];
+        formatAddressText(event->address, text);
+        const QString name = event->name
+                ? QString::fromUtf8(event->name, int(strnlen(event->name, LongestName)))
+                : QString();
+        emit sightingSender(QByteArray(text), name, event->rssi);
+    }
     if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
         emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
     }
