@@ -88,7 +88,7 @@ void HeadlessRunner::start()
     clock.start();
     QString error;
     if (!options.recordPath.isEmpty() && !record.check(&error)) {
-        finish(StatusError, QStringLiteral("cannot write the record file %1").arg(error));
+        finish(StatusError, QStringLiteral("ERROR: cannot write the record file %1").arg(error));
         return;
     }
 
@@ -272,9 +272,10 @@ void HeadlessRunner::waitPassed()
     const QString limit = seconds(options.answerTimeoutMs);
     if (phase == Phase::Writing)
         endWrite();
-    else if (phase == Phase::Calibrating || phase == Phase::Checking) {
-        fail(QStringLiteral("no reports from %1 for %2").arg(QString::fromLatin1(options.address), limit));
-    }
+    else if (phase == Phase::Calibrating || phase == Phase::Checking)
+        fail(QStringLiteral("no %1 reports from %2 for %3")
+                     .arg(phase == Phase::Calibrating ? QStringLiteral("magnetometer") : QStringLiteral("orientation"),
+                          QString::fromLatin1(options.address), limit));
 }
 
 void HeadlessRunner::connected()
@@ -286,6 +287,10 @@ void HeadlessRunner::connected()
 
 void HeadlessRunner::nextStep()
 {
+    if (!recordError.isEmpty()) {
+        finish(StatusError, QStringLiteral("ERROR: cannot write the record file %1").arg(recordError));
+        return;
+    }
     if (stepIndex >= steps.size()) {
         const QString address = QString::fromLatin1(options.address);
         if (worstStatus == StatusSuccess)
@@ -509,11 +514,9 @@ void HeadlessRunner::report(const JsonLine &line, const QString &text, int statu
     full.add("status", status);
     writeOut(text, &full);
     worstStatus = std::max(worstStatus, status);
-    QString error;
-    if (!options.recordPath.isEmpty() && !record.append(full, &error)) {
-        worstStatus = StatusError;
-        progress(QStringLiteral("cannot write the record file %1").arg(error));
-    }
+    // A unit whose result cannot be recorded ends the job (at the next step).
+    if (!options.recordPath.isEmpty() && recordError.isEmpty())
+        record.append(full, &recordError);
 }
 
 void HeadlessRunner::writeOut(const QString &text, const JsonLine *json)

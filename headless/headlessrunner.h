@@ -110,6 +110,7 @@ private:
     int stepIndex = 0;
     int worstStatus = 0;
     QStringList failures;   // what gave status 1
+    QString recordError;    // set when a line could not be recorded
 
     int16_t latestMag[3] = {0, 0, 0};
     MagRecording recording;

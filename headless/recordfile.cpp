@@ -102,6 +102,8 @@ bool RecordFile::append(const JsonLine &line, QString *error) const
         if (n < 0 && errno == EINTR)
             continue;
         ok = n > 0;
+        if (n == 0)
+            errno = EIO;
         done += ok ? n : 0;
     }
     if (ok)
