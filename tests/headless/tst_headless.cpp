@@ -157,7 +157,7 @@ void TestHeadless::controlledDongle_data()
                                          << "write 1,2,3,-4,-5,-6: fail";
     QTest::newRow("check while turning")
         << qint64(VirtualController::StillMs + 4000) << false << qint64(0) << 1 << "failed";
-    QTest::newRow("reports stop mid-check") << qint64(0) << false << qint64(3000) << 2 << "no reports";
+    QTest::newRow("reports stop mid-check") << qint64(0) << false << qint64(3000) << 2 << "no orientation reports";
 }
 
 void TestHeadless::controlledDongle()
