@@ -2,7 +2,6 @@
 
 #include "btthread.h"
 #include "hostlayer.h"
-#include "magcalibration.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -101,7 +100,21 @@ void HeadlessRunner::start()
 
     bt = new BtThread;
     connect(bt, &BtThread::BtSender, this, &HeadlessRunner::announcement);
-    connect(bt, &BtThread::sightingSender, this, &HeadlessRunner::sighting);
+    // Sightings are copied on the worker's thread into a queue that this thread empties. A
+    // shared string handed over in a queued signal would be released by Qt, where
+    // ThreadSanitizer cannot see the counting that orders it.
+    connect(bt, &BtThread::sightingSender, this,
+            [this](const QByteArray &addressText, const QString &name, short rssi) {
+                bool first;
+                {
+                    std::lock_guard<std::mutex> lock(sightingMutex);
+                    first = pendingSightings.empty();
+                    pendingSightings.push_back({QByteArray(addressText.constData(), addressText.size()),
+                                                QString(name.constData(), name.size()), rssi});
+                }
+                if (first)
+                    QMetaObject::invokeMethod(this, "takeSightings", Qt::QueuedConnection);
+            }, Qt::DirectConnection);
     connect(bt, &BtThread::posSender, this, &HeadlessRunner::pose);
     connect(bt, &BtThread::rawSender, this, &HeadlessRunner::raw);
     phase = Phase::Adapter;
@@ -142,6 +155,17 @@ void HeadlessRunner::announcement(int code, char *text, char *)
     default:
         break;
     }
+}
+
+void HeadlessRunner::takeSightings()
+{
+    std::vector<PendingSighting> taken;
+    {
+        std::lock_guard<std::mutex> lock(sightingMutex);
+        taken.swap(pendingSightings);
+    }
+    for (const PendingSighting &seen : taken)
+        sighting(seen.addressText, seen.name, seen.rssi);
 }
 
 void HeadlessRunner::sighting(const QByteArray &addressText, const QString &name, short rssi)

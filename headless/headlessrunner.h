@@ -16,6 +16,9 @@
 #include <QTimer>
 #include <QVector>
 
+#include <mutex>
+#include <vector>
+
 class BtThread;
 class HostBackend;
 class QCoreApplication;
@@ -42,10 +45,19 @@ public:
 signals:
     void finished(int status);
 
+private slots:
+    void takeSightings();
+
 private:
     enum class Phase { Idle, Adapter, Scanning, Connecting, Calibrating, Writing, Checking, Done };
     enum class Step { Calibrate, Write, Check };
     enum class Answer { None, Success, Fail };
+
+    struct PendingSighting {
+        QByteArray addressText;
+        QString name;
+        short rssi;
+    };
 
     struct Sighting {
         QString name;
@@ -101,6 +113,8 @@ private:
     QTimer secondTimer;  // the calibration's ticks
     QElapsedTimer clock;
 
+    std::mutex sightingMutex;
+    std::vector<PendingSighting> pendingSightings;   // guarded by sightingMutex
     QHash<QByteArray, Sighting> sightings;
     QString targetName;
     bool waitingForName = false;
