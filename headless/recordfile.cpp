@@ -9,7 +9,6 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -57,7 +56,7 @@ namespace {
 
 QString systemError(const QString &path)
 {
-    return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
+    return path + QStringLiteral(": ") + qt_error_string(errno);
 }
 
 int openForAppend(const QString &path)
