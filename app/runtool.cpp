@@ -30,17 +30,18 @@ void printTo(FILE *stream, const QString &text)
 int runWindow(int &argc, char **argv, const ToolOptions &options, const QString &backendName,
               const BackendFactory &makeBackend)
 {
-    QApplication app(argc, argv);
+    // A record that cannot be written is reported before the window needs a display.
     std::unique_ptr<RecordFile> record;
     if (!options.recordPath.isEmpty()) {
         record.reset(new RecordFile(options.recordPath, backendName));
         QString error;
         if (!record->check(&error)) {
             printTo(stderr, QStringLiteral("%1: ERROR: cannot write the record file %2\n")
-                                    .arg(QCoreApplication::applicationName(), error));
+                                    .arg(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName(), error));
             return StatusError;
         }
     }
+    QApplication app(argc, argv);
 
     const std::unique_ptr<HostBackend> backend = makeBackend();
     // Installed before the window, so before any search can start a worker; the window's
