@@ -84,7 +84,6 @@ void HeadlessRunner::start()
 {
     if (phase != Phase::Idle)
         return;
-    clock.start();
     QString error;
     if (!options.recordPath.isEmpty() && !record.check(&error)) {
         finish(StatusError, QStringLiteral("ERROR: cannot write the record file %1").arg(error));

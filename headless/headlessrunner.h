@@ -10,7 +10,6 @@
 #include "recordfile.h"
 #include "tooloptions.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QTimer>
@@ -111,7 +110,6 @@ private:
     QTimer deadline;     // finding the adapter, the controller, and connecting
     QTimer waitTimer;    // the answer to a write; reports while a procedure runs
     QTimer secondTimer;  // the calibration's ticks
-    QElapsedTimer clock;
 
     std::mutex sightingMutex;
     std::vector<PendingSighting> pendingSightings;   // guarded by sightingMutex
