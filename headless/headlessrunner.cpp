@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QIODevice>
 #include <QJsonArray>
-#include <QThread>
 
 #include <cmath>
 #include <cstdio>
@@ -403,11 +402,10 @@ void HeadlessRunner::startWrite(const MAG_PARAM &values)
     // The write pauses its caller for a second after the frame goes out. On a thread of its own
     // it leaves this loop free to report the answer the moment it arrives.
     BtThread *const worker = bt;
-    saveThread = QThread::create([this, worker, values] {
+    saveThread = std::thread([this, worker, values] {
         const bool sent = worker->saveParam(values);
-        QMetaObject::invokeMethod(this, [this, sent] { saveReturned(sent); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "saveReturned", Qt::QueuedConnection, Q_ARG(bool, sent));
     });
-    saveThread->start();
 }
 
 void HeadlessRunner::saveReturned(bool sent)
@@ -421,11 +419,8 @@ void HeadlessRunner::saveReturned(bool sent)
 
 void HeadlessRunner::joinSaveThread()
 {
-    if (!saveThread)
-        return;
-    saveThread->wait();
-    delete saveThread;
-    saveThread = nullptr;
+    if (saveThread.joinable())
+        saveThread.join();
 }
 
 int HeadlessRunner::recordWrite()

@@ -16,13 +16,13 @@
 #include <QVector>
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class BtThread;
 class HostBackend;
 class QCoreApplication;
 class QIODevice;
-class QThread;
 
 class HeadlessRunner : public QObject
 {
@@ -46,6 +46,7 @@ signals:
 
 private slots:
     void takeSightings();
+    void saveReturned(bool sent);
 
 private:
     enum class Phase { Idle, Adapter, Scanning, Connecting, Calibrating, Writing, Checking, Done };
@@ -82,7 +83,6 @@ private:
     QString calibrationText() const;
     double roundedCoverage() const;   // percent, to a tenth
     void startWrite(const MAG_PARAM &values);
-    void saveReturned(bool sent);
     void joinSaveThread();
     int recordWrite();   // returns the write's status
     void endWrite();
@@ -106,7 +106,7 @@ private:
 
     Phase phase = Phase::Idle;
     BtThread *bt = nullptr;
-    QThread *saveThread = nullptr;
+    std::thread saveThread;   // the write call, while it lasts
     QTimer deadline;     // finding the adapter, the controller, and connecting
     QTimer waitTimer;    // the answer to a write; reports while a procedure runs
     QTimer secondTimer;  // the calibration's ticks
