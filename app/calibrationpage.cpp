@@ -6,9 +6,12 @@
 #include "calibthread.h"
 #include "magcalibration.h"
 #include "magthread.h"
+#include "recordfile.h"
 #include "stationarycheck.h"
+#include "tooloptions.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QMessageBox>
 
 void MainWindow::on_btn_start_calib_clicked()
@@ -69,6 +72,7 @@ void MainWindow::on_btn_save_param_clicked()
     magParam.min_z = ui->lab_min_z->text().toShort(nullptr, 10);
 
     if (!btThread->saveParam(magParam)) {
+        recordWrite("none", StatusError);
         QMessageBox::information(this, QString(), QStringLiteral("Save Parameter Failed!"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     }
@@ -81,38 +85,65 @@ void MainWindow::on_btn_stationary_check_clicked()
         connect(calibThread, SIGNAL(calibSender()), this, SLOT(DisplayValidData()));
     }
     calibThread->startTicks();
-
-    checkCount = 0;
-    for (double &sum : checkSum)
-        sum = 0.0;
-    checkActive = true;
+    check.start();
 }
 
 void MainWindow::DisplayValidData()
 {
-    if (!posUpdated || !checkActive)
+    const int sample = check.count();
+    const CheckSession::Tick taken = check.tick();
+    if (taken == CheckSession::Tick::Nothing)
         return;
 
-    StationaryCheck::accumulate(checkSum, lastPosData, posData);
-
-    ui->lab_check_progress->setGeometry(50, 100, StationaryCheck::progressWidth(checkCount), 61);
+    ui->lab_check_progress->setGeometry(50, 100, StationaryCheck::progressWidth(sample), 61);
     ui->lab_count->setAlignment(Qt::AlignRight);
-    const QByteArray percentText = StationaryCheck::percentRichText(checkCount).toUtf8();
+    const QByteArray percentText = StationaryCheck::percentRichText(sample).toUtf8();
     ui->lab_count->setText(QCoreApplication::translate("MainWindow", percentText.constData()));
     ui->lab_count->setGeometry(552, 95, 150, 61);
 
-    if (checkCount == StationaryCheck::LastSample) {
+    if (taken == CheckSession::Tick::Ended) {
         if (calibThread)
             calibThread->stop();
-        checkActive = false;
-        const bool passed = StationaryCheck::passed(checkSum);
+        const bool passed = check.passed();
+        recordCheck(passed);
         if (!windowClosed)
             QMessageBox::information(this, QStringLiteral("Stationary"),
                                      passed ? QStringLiteral("Station check success!")
                                             : QStringLiteral("Station check failed!"),
                                      QMessageBox::Ok, QMessageBox::NoButton);
     }
+}
 
-    ++checkCount;
-    posUpdated = false;
+void MainWindow::recordWrite(const char *answer, int status)
+{
+    if (!recordFile)
+        return;
+    JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("write"));
+    line.add("values", QJsonArray{magParam.max_x, magParam.max_y, magParam.max_z,
+                                  magParam.min_x, magParam.min_y, magParam.min_z})
+        .add("answer", QLatin1String(answer))
+        .add("status", status);
+    appendRecord(line);
+}
+
+void MainWindow::recordCheck(bool passed)
+{
+    if (!recordFile)
+        return;
+    const double *sums = check.sums();
+    JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("check"));
+    line.add("sums", QJsonArray{sums[0], sums[1], sums[2]})
+        .add("means", QJsonArray{check.mean(0), check.mean(1), check.mean(2)})
+        .add("samples", check.count())
+        .add("passed", passed)
+        .add("status", passed ? StatusSuccess : StatusFailed);
+    appendRecord(line);
+}
+
+void MainWindow::appendRecord(const JsonLine &line)
+{
+    // The window goes on without its record; the console says why.
+    QString error;
+    if (!recordFile->append(line, &error))
+        qWarning("cannot write the record file %s", qPrintable(error));
 }

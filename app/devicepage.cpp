@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "btthread.h"
+#include "tooloptions.h"
 
 #include <QMessageBox>
 #include <QThread>
@@ -42,6 +43,10 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     switch (code) {
     case -1:
     case 4:
+        if (code == 4) {
+            const bool success = message == QLatin1String("Write data success!");
+            recordWrite(success ? "success" : "fail", success ? StatusSuccess : StatusFailed);
+        }
         if (windowClosed)
             break;
         QMessageBox::information(this, QString(), message, QMessageBox::Ok,
@@ -50,6 +55,10 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     case 2:
         ui->btn_connect->setDisabled(false);
         ui->btn_search->setDisabled(false);
+        break;
+    case 5:
+        // The link has ended; the next one starts afresh.
+        check.newLink();
         break;
     case 3:
         // A controller keeps its first entry; later sightings change nothing.
@@ -74,6 +83,9 @@ void MainWindow::on_btn_connect_clicked()
         if (QString::fromUtf8(deviceAddresses.at(i)) == selected) {
             // Connecting again, to the same or another controller, drops the old link first.
             btThread->disconnectDevice();
+            check.newLink();
+            linkAddress = deviceAddresses.at(i);
+            linkName = deviceNames.at(i);
             btThread->connectDevice(deviceAddresses.at(i).constData());
             return;
         }

@@ -125,9 +125,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
 
 void MainWindow::DisplayPosData(IMU_POS pos)
 {
-    lastPosData = posData;
-    posData = pos;
-    posUpdated = true;
+    check.takePose(pos);
     ui->lab_status->setText(normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }

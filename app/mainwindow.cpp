@@ -28,15 +28,11 @@ MainWindow::MainWindow(QWidget *parent)
     new RepaintPacer(this);
 
     rawData = IMU_RAW();
-    posData = IMU_POS();
     for (int axis = 0; axis < 3; ++axis) {
         magMax[axis] = 0;
         magMin[axis] = 0;
-        checkSum[axis] = 0.0;
     }
-    checkCount = 0;
     calibIdle = true;
-    checkActive = true;
     btThread = nullptr;
     magThread = nullptr;
     calibThread = nullptr;

@@ -2,6 +2,7 @@
 // every worker signal.
 #pragma once
 
+#include "checksession.h"
 #include "imutypes.h"
 
 #include <QImage>
@@ -20,6 +21,8 @@ class MagThread;
 class CalibThread;
 class QCloseEvent;
 class QMouseEvent;
+class JsonLine;
+class RecordFile;
 
 class MainWindow : public QMainWindow
 {
@@ -28,6 +31,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Each save's answer and each check's verdict are appended to `record` (null: none).
+    // The caller keeps it alive while the window exists.
+    void setRecordFile(const RecordFile *record) { recordFile = record; }
 
 private slots:
     void mousePressEvent(QMouseEvent *event) override;
@@ -56,6 +63,9 @@ private:
     void initSkin();
     void stopWorkers();
     void closeEvent(QCloseEvent *event) override;
+    void recordWrite(const char *answer, int status);
+    void recordCheck(bool passed);
+    void appendRecord(const JsonLine &line);
 
     Ui::MainWindow *ui;
     bool dragging = false;
@@ -71,17 +81,18 @@ private:
     QList<QString> deviceNames;
     QList<QByteArray> deviceAddresses;
 
+    // The controller last connected to, for the record.
+    QByteArray linkAddress;
+    QString linkName;
+    const RecordFile *recordFile = nullptr;
+
     IMU_RAW rawData;
-    IMU_POS posData;
-    IMU_POS lastPosData;
-    bool posUpdated = false;
     bool calibIdle = true;
-    bool checkActive = true;
     int16_t magMax[3] = {0, 0, 0};
     int16_t magMin[3] = {0, 0, 0};
     MAG_PARAM magParam;
-    int32_t checkCount = 0;
-    double checkSum[3] = {0.0, 0.0, 0.0};
+    // The latest and previous orientation sample and the stationary check's state.
+    CheckSession check;
 
     // Skin: page-button faces, action-button icons and label pictures.
     QPixmap pixSetupUp, pixMagnetUp, pixValidUp;

@@ -1,17 +1,54 @@
 #include "runtool.h"
 
+#include "headlessrunner.h"
 #include "hostlayer.h"
 #include "mainwindow.h"
+#include "recordfile.h"
+#include "tooloptions.h"
 
 #include <QApplication>
+#include <QFileInfo>
 
-int runTool(QApplication &app, HostBackend &backend)
+#include <cstdio>
+
+namespace {
+
+QStringList argumentList(int argc, char **argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void printTo(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+int runWindow(int &argc, char **argv, const ToolOptions &options, const QString &backendName,
+              const BackendFactory &makeBackend)
+{
+    // A record that cannot be written is reported before the window needs a display.
+    std::unique_ptr<RecordFile> record;
+    if (!options.recordPath.isEmpty()) {
+        record.reset(new RecordFile(options.recordPath, backendName));
+        QString error;
+        if (!record->check(&error)) {
+            printTo(stderr, QStringLiteral("%1: ERROR: cannot write the record file %2\n")
+                                    .arg(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName(), error));
+            return StatusError;
+        }
+    }
+    QApplication app(argc, argv);
+
+    const std::unique_ptr<HostBackend> backend = makeBackend();
     // Installed before the window, so before any search can start a worker; the window's
     // destructor stops the worker while the backend still exists.
-    setHostBackend(&backend);
-
+    setHostBackend(backend.get());
     MainWindow *window = new MainWindow;
+    window->setRecordFile(record.get());
     window->setWindowOpacity(0.95);
     window->setWindowFlags(Qt::FramelessWindowHint);
     window->show();
@@ -19,4 +56,34 @@ int runTool(QApplication &app, HostBackend &backend)
     delete window;
     setHostBackend(nullptr);
     return exitCode;
+}
+
+} // namespace
+
+int runTool(int &argc, char **argv, const char *backendName, const BackendFactory &makeBackend)
+{
+    // Read before any application object exists: only the window needs a display.
+    const ToolOptions options = parseToolOptions(argumentList(argc, argv));
+    const QString backend = QString::fromLatin1(backendName);
+    if (options.mode == ToolOptions::Mode::Window)
+        return runWindow(argc, argv, options, backend, makeBackend);
+
+    QCoreApplication app(argc, argv);
+    switch (options.mode) {
+    case ToolOptions::Mode::Help:
+        printTo(stdout, toolHelpText());
+        return StatusSuccess;
+    case ToolOptions::Mode::Version:
+        printTo(stdout, QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                      QLatin1String(toolVersion())));
+        return StatusSuccess;
+    case ToolOptions::Mode::Error:
+        printTo(stderr, QStringLiteral("%1: ERROR: %2 (see --help)\n")
+                                .arg(QCoreApplication::applicationName(), options.error));
+        return StatusError;
+    default:
+        break;
+    }
+    const std::unique_ptr<HostBackend> host = makeBackend();
+    return runHeadless(app, *host, options, backend);
 }

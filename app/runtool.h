@@ -1,9 +1,16 @@
-// What both executables do once they have chosen their host-layer backend.
+// What both executables do once they know their host-layer backend.
 #pragma once
 
-class HostBackend;
-class QApplication;
+#include <functional>
+#include <memory>
 
-// Installs `backend`, shows the window, runs the event loop and tears the window down again
-// before the backend goes. Returns the event loop's exit code.
-int runTool(QApplication &app, HostBackend &backend);
+class HostBackend;
+
+using BackendFactory = std::function<std::unique_ptr<HostBackend>()>;
+
+// Reads the options. Without any (or with --record alone) it shows the window; with --list or
+// operations it runs the job without a window; --help, --version and bad usage print and
+// return. The backend is made by `makeBackend` once the application object exists, installed
+// before the worker can start, and removed after everything that used it is gone. `backendName`
+// ("adapter" or "virtual") goes into the record. Returns the process's exit status.
+int runTool(int &argc, char **argv, const char *backendName, const BackendFactory &makeBackend);

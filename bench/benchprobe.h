@@ -30,9 +30,9 @@ struct MainWindowProbe
 
     BtThread *btThread() { return w.btThread; }
     QList<QByteArray> &deviceAddresses() { return w.deviceAddresses; }
-    bool checkActive() const { return w.checkActive; }
+    bool checkActive() const { return w.check.active(); }
     bool calibIdle() const { return w.calibIdle; }
-    int checkCount() const { return w.checkCount; }
+    int checkCount() const { return w.check.count(); }
     void searchPressed() { w.on_btn_search_clicked(); }
     void connectPressed() { w.on_btn_connect_clicked(); }
     void startCalibPressed() { w.on_btn_start_calib_clicked(); }
@@ -42,9 +42,9 @@ struct MainWindowProbe
     void rawSample(IMU_RAW raw) { w.DisplayRawData(raw); }
     void btnData(short b, short t, short x, short y) { w.DisplayBtnData(b, t, x, y); }
     void validTick() { w.DisplayValidData(); }
-    void setPosUpdated() { w.posUpdated = true; }
-    void setCheckCount(int count) { w.checkCount = count; }
-    void setCheckActive(bool active) { w.checkActive = active; }
+    void setPosUpdated() { w.check.posUpdated = true; }
+    void setCheckCount(int count) { w.check.checkCount = count; }
+    void setCheckActive(bool active) { w.check.checkActive = active; }
 };
 
 namespace bench {

@@ -2,6 +2,8 @@
 #include "hostqueue.h"
 #include "protocol.h"
 
+#include <QMetaMethod>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +21,8 @@ char textDongleReady[] = "uEnergy Host library is intialized\n";
 char textWriteSuccess[] = "Write data success!";
 char textWriteFail[] = "Write data fail!";
 
+// The longest device name an advertisement can carry, in bytes.
+constexpr size_t LongestName = 248;
 // The service search reports its position in eight bits, with 255 meaning "none".
 constexpr size_t ServiceNotFound = 255;
 
@@ -155,6 +159,14 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
 {
     if (!event)
         return;
+    if (isSignalConnected(QMetaMethod::fromSignal(&BtThread::sightingSender))) {
+        char text[Protocol::AddressTextLength + 1];
+        Protocol::formatAddressText(event->address, text);
+        const QString name = event->name
+                ? QString::fromUtf8(event->name, int(strnlen(event->name, LongestName)))
+                : QString();
+        emit sightingSender(QByteArray(text), name, event->rssi);
+    }
     if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
         emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
     }

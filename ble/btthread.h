@@ -37,6 +37,10 @@ signals:
     void posSender(IMU_POS pos);
     void rawSender(IMU_RAW raw);
     void btnSender(short btn, short trig, short rock_x, short rock_y);
+    // Each advertisement seen while scanning: the address text, the name it carried (null when
+    // it carried none; at most 248 bytes, the longest a device may send) and the signal
+    // strength in dBm (0 or 127 when unknown). Built only while something is connected to it.
+    void sightingSender(QByteArray addressText, QString name, short rssi);
 
 protected:
     void run() override;

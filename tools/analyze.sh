@@ -35,7 +35,7 @@ cmake --build "$build" -j"${IMU_JOBS:-2}" --target $autogen >/dev/null
 mapfile -t sources < <(python3 - "$build/compile_commands.json" "$root" <<'PY'
 import json, os, sys
 commands, root = sys.argv[1], sys.argv[2]
-dirs = ("app/", "ble/", "view/", "calib/", "tests/", "fuzz/")
+dirs = ("app/", "ble/", "view/", "calib/", "headless/", "tests/", "fuzz/")
 seen = set()
 for entry in json.load(open(commands)):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
@@ -68,7 +68,7 @@ fi
 if [ "$what" = all ] || [ "$what" = cppcheck ]; then
     echo "=== cppcheck"
     includes=()
-    for d in app ble ble/virtual view calib "$build/app/imucal_autogen/include"; do
+    for d in app ble ble/virtual view calib headless "$build/app/imucal_autogen/include"; do
         includes+=(-I "$d")
     done
     if cppcheck --enable=warning,performance,portability --inline-suppr --error-exitcode=1 \

@@ -41,6 +41,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void searchConnectStreamAndSave();
+    void writeWithoutWindow();
 
 private:
     bool click(const QPoint &at)
@@ -110,6 +111,20 @@ void TestToolOnBluez::searchConnectStreamAndSave()
     QVERIFY2(frame.size() == 20 && frame.startsWith(QByteArray::fromHex("5A0401"))
                      && frame.endsWith('\xA5'), frame.toHex().constData());
     QVERIFY(tool.state() == QProcess::Running);
+}
+
+// The same executable as a job: the frame on the wire is exactly the one for these values.
+void TestToolOnBluez::writeWithoutWindow()
+{
+    tool.kill();
+    tool.waitForFinished();
+    QVERIFY(standIn.reset());
+    QProcess job;
+    job.start(QStringLiteral(TOOL_PATH), {"--address", "00:02:5b:0a:1c:01", "--write", "120,35,200,-75,-200,-3"});
+    QVERIFY(job.waitForFinished(Wait * 2));
+    QVERIFY2(job.exitStatus() == QProcess::NormalExit && job.exitCode() == 0, job.readAllStandardError().constData());
+    QCOMPARE(standIn.writes(), QByteArrayList{QByteArray::fromHex("5A040100 78FFB500 23FF3800 C8FFFD00 00004FA5")});
+    QCOMPARE(job.readAllStandardOutput(), QByteArray("write 120,35,200,-75,-200,-3: success\n"));
 }
 
 QTEST_MAIN(TestToolOnBluez)

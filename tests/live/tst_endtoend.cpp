@@ -6,10 +6,13 @@
 #include "magcalibration.h"
 #include "magthread.h"
 #include "protocol.h"
+#include "recordfile.h"
 #include "virtualdongle.h"
 
 #include <QComboBox>
 #include <QGLWidget>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -101,6 +104,9 @@ QString TestEndToEnd::runCheck()
 
 void TestEndToEnd::wholeJob()
 {
+    QTemporaryDir dir;
+    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
+    window->setRecordFile(&record);
     searchAndConnect();
 
     // Still, so the shown angles are the model's.
@@ -156,6 +162,19 @@ void TestEndToEnd::wholeJob()
     QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= VirtualController::StillMs + 4000, 10000);
     click("btn_valid");
     QCOMPARE(runCheck(), QStringLiteral("Stationary: Station check failed!"));
+
+    // The record holds each save's answer and each check's verdict, for this controller.
+    QFile lines(record.path());
+    QVERIFY(lines.open(QIODevice::ReadOnly));
+    QStringList recorded;
+    for (const QByteArray &line : lines.readAll().trimmed().split('\n')) {
+        const QJsonObject fields = QJsonDocument::fromJson(line).object();
+        recorded << QStringList{fields.value("address").toString(), fields.value("operation").toString(),
+                                fields.value("answer").toString(), QString::number(fields.value("status").toInt())}
+                            .join(' ');
+    }
+    const QString address = window->findChild<QComboBox *>("comboBox")->currentText();
+    QCOMPARE(recorded, QStringList({address + " write success 0", address + " check  0", address + " check  1"}));
 }
 
 void TestEndToEnd::closingWhileBusy()

@@ -370,27 +370,35 @@ void TestWindow::save()
 void TestWindow::checkVerdict_data()
 {
     QTest::addColumn<int>("restartAfter");   // samples of a failing check before pressing again
+    QTest::addColumn<int>("link");   // sample 0 then: 0 on this link, 1 on the last, 2 none
     QTest::addColumn<Script>("script");
     QTest::addColumn<QString>("verdict");
 
     QTest::newRow("lying still")
-        << 0 << Script([](int) { return IMU_POS{5.0f, -3.0f, 90.0f}; }) << "Station check success!";
+        << 0 << 0 << Script([](int) { return IMU_POS{5.0f, -3.0f, 90.0f}; }) << "Station check success!";
     QTest::newRow("angle2 creeps 0.1 in every sample")
-        << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(i), 0.0f}; })
+        << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(i), 0.0f}; })
         << "Station check failed!";
     QTest::newRow("angle2 creeps 0.1 in 900 samples")
-        << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(std::min(i, 900)), 0.0f}; })
+        << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(std::min(i, 900)), 0.0f}; })
         << "Station check success!";
     QTest::newRow("angle1 jitters across the seam")
-        << 0 << Script([](int i) { return IMU_POS{i % 2 ? 359.9f : 0.0f, 0.0f, 0.0f}; })
+        << 0 << 0 << Script([](int i) { return IMU_POS{i % 2 ? 359.9f : 0.0f, 0.0f, 0.0f}; })
         << "Station check success!";
     QTest::newRow("restart in the middle starts afresh")
-        << 500 << Script([](int) { return IMU_POS{0.0f, 499.0f, 0.0f}; }) << "Station check success!";
+        << 500 << 0 << Script([](int) { return IMU_POS{0.0f, 499.0f, 0.0f}; }) << "Station check success!";
+    // A link's first report is no turn from the zero record or from another link's last pose.
+    QTest::newRow("first report after connecting again")
+        << 0 << 1 << Script([](int i) { return IMU_POS{0.0f, i ? -30.0f : 150.0f, 0.0f}; })
+        << "Station check success!";
+    QTest::newRow("first report of the first link")
+        << 0 << 2 << Script([](int) { return IMU_POS{0.0f, -150.0f, 0.0f}; }) << "Station check success!";
 }
 
 void TestWindow::checkVerdict()
 {
     QFETCH(int, restartAfter);
+    QFETCH(int, link);
     QFETCH(Script, script);
     QFETCH(QString, verdict);
 
@@ -398,12 +406,20 @@ void TestWindow::checkVerdict()
         probe->checkPressed();
         feedCheck(0, restartAfter, [](int i) { return IMU_POS{0.0f, float(i), 0.0f}; });
     }
+    if (link != 2)
+        probe->posSample(script(0));   // the sample before the check
+    if (link == 1) {
+        BtThread idle;   // never started: its calls reach no backend
+        probe->btThread() = &idle;
+        probe->btDevice(3, "IMU", "00025B00A1B2");
+        probe->connectPressed();
+        probe->btThread() = nullptr;
+    }
     auto progress = [this](int width, int percent) {
         QCOMPARE(label("lab_check_progress")->geometry(), QRect(50, 100, width, 61));
         QCOMPARE(label("lab_count")->text(), QStringLiteral("<html><head/><body><p><span style=\" "
                  "color:#d4d4d4;\">%1%</span></p></body></html>").arg(percent));
     };
-    probe->posSample(script(0));   // the sample before the check
     probe->checkPressed();
     BoxCatcher catcher;
     feedCheck(1, 2, script);

@@ -24,13 +24,13 @@ struct MainWindowProbe
     MagThread *&magThread() { return w.magThread; }
     CalibThread *&calibThread() { return w.calibThread; }
     IMU_RAW &rawData() { return w.rawData; }
-    IMU_POS &posData() { return w.posData; }
-    bool &checkActive() { return w.checkActive; }
+    const IMU_POS &posData() { return w.check.posData; }
+    bool &checkActive() { return w.check.checkActive; }
     int16_t *magMax() { return w.magMax; }
     int16_t *magMin() { return w.magMin; }
     MAG_PARAM &magParam() { return w.magParam; }
-    int32_t &checkCount() { return w.checkCount; }
-    double *checkSum() { return w.checkSum; }
+    int &checkCount() { return w.check.checkCount; }
+    double *checkSum() { return w.check.checkSum; }
 
     void btDevice(int code, const char *text, const char *address)
     {
@@ -43,6 +43,7 @@ struct MainWindowProbe
     void validTick() { w.DisplayValidData(); }
     void startCalibPressed() { w.on_btn_start_calib_clicked(); }
     void savePressed() { w.on_btn_save_param_clicked(); }
+    void connectPressed() { w.on_btn_connect_clicked(); }
     void checkPressed() { w.on_btn_stationary_check_clicked(); }
     void stopWorkers() { w.stopWorkers(); }
 };

@@ -1,4 +1,5 @@
 // The simulated controller: its reports decode to its model, and it answers parameter frames.
+#include "magrecording.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
 
@@ -19,6 +20,8 @@ private slots:
     void reportsDecodeToModel();
     void parameterFrames_data();
     void parameterFrames();
+    void calibrationCoverage_data();
+    void calibrationCoverage();
 };
 
 void TestVirtualController::reportsDecodeToModel_data()
@@ -92,6 +95,48 @@ void TestVirtualController::parameterFrames()
     const ReportResult r = decodeReport(out[0].bytes.data(), out[0].bytes.size(), s);
     QCOMPARE(r.ack, valid ? ReportAck::Success : ReportAck::Fail);
     QVERIFY(!r.pos && !r.raw);
+}
+
+// A calibration recorded over one whole phase of each controller, as a job records it: every
+// magnetometer sample adds to the coverage, and the extremes follow the latest sample once a
+// second. Turning covers most of the sphere, lying still hardly any of it.
+void TestVirtualController::calibrationCoverage_data()
+{
+    QTest::addColumn<uint>("seed");
+    QTest::addColumn<qint64>("from");
+
+    for (uint seed = 1; seed <= 3; ++seed) {
+        QTest::addRow("controller %u still", seed) << seed << qint64(0);
+        QTest::addRow("controller %u turning", seed) << seed << qint64(VirtualController::StillMs);
+        QTest::addRow("controller %u still again", seed) << seed << qint64(VirtualController::CycleMs);
+    }
+}
+
+void TestVirtualController::calibrationCoverage()
+{
+    QFETCH(uint, seed);
+    QFETCH(qint64, from);
+
+    VirtualController c(seed);
+    c.startReports(from);
+    ReportState s;
+    int16_t latest[3] = {0, 0, 0};
+    MagRecording recording;
+    recording.start();
+    recording.tick(latest);
+    for (int64_t second = 1; second * 1000 <= VirtualController::TurnMs; ++second) {
+        for (const Notification &n : c.advanceTo(from + second * 1000 - 1)) {
+            if (!decodeReport(n.bytes.data(), n.bytes.size(), s).raw)
+                continue;
+            const int16_t sample[3] = {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z};
+            std::copy(sample, sample + 3, latest);
+            recording.addSample(sample);
+        }
+        recording.tick(latest);
+    }
+    const bool turning = c.truthAt(from).turning;
+    QVERIFY2(turning ? recording.coverage() >= 80.0 : recording.coverage() < 20.0,
+             qPrintable(QString::number(recording.coverage())));
 }
 
 QTEST_GUILESS_MAIN(TestVirtualController)

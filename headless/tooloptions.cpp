@@ -1,0 +1,193 @@
+#include "tooloptions.h"
+
+#include "protocol.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int LongestSeconds = 24 * 3600;
+
+const char Description[] =
+    "Without options, opens the window. With --list, or with --address and one or more\n"
+    "operations, runs the job without a window (no display needed) and exits. Operations run\n"
+    "in this order: calibrate, then save or write, then check. Results go to standard output,\n"
+    "progress and messages to standard error.";
+
+const char Statuses[] =
+    "\nExit status:\n"
+    "  0  every operation succeeded: the controller answered success, the check passed\n"
+    "  1  the controller answered \"fail\", or the check failed\n"
+    "  2  the job could not finish: bad usage, no adapter, controller not found,\n"
+    "     connection failed, link lost, no answer in time, no reports\n";
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {"list", "Scan and print each controller as it is first seen (address, RSSI when "
+                 "known, name), until the timeout."},
+        {"address", "The controller to use: 12 hex digits, any case, colons allowed "
+                    "(00:02:5B:0A:1C:01).", "ADDR"},
+        {"calibrate", "Record the magnetometer's extremes for SECONDS (whole seconds) while "
+                      "the unit is turned; print them and the coverage once a second.",
+         "SECONDS"},
+        {"save", "With --calibrate: write the recorded extremes to the controller and wait "
+                 "for its answer."},
+        {"write", "Write these six values (each -32768..32767) and wait for the answer.",
+         "MAXX,MAXY,MAXZ,MINX,MINY,MINZ"},
+        {"check", "Run the stationary check (keep the unit still) and print its three sums, "
+                  "three means and the verdict."},
+        {"json", "Print one JSON object per line instead of text."},
+        {"record", "Append one JSON line per operation to FILE, creating it if needed. The "
+                   "window takes it too: it records each save's answer and each check's "
+                   "verdict.", "FILE"},
+        {"timeout", "Limit for finding the adapter, finding the controller and connecting "
+                    "(default 15), and for each answer (default 5).", "SECONDS"},
+    });
+}
+
+bool parseValues(const QString &text, MAG_PARAM *values)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 6)
+        return false;
+    int16_t parsed[6];
+    for (int i = 0; i < 6; ++i) {
+        bool ok = false;
+        const int value = parts[i].trimmed().toInt(&ok, 10);
+        if (!ok || value < std::numeric_limits<int16_t>::min()
+            || value > std::numeric_limits<int16_t>::max())
+            return false;
+        parsed[i] = int16_t(value);
+    }
+    *values = MAG_PARAM{parsed[0], parsed[1], parsed[2], parsed[3], parsed[4], parsed[5]};
+    return true;
+}
+
+ToolOptions failure(const QString &error)
+{
+    ToolOptions options;
+    options.mode = ToolOptions::Mode::Error;
+    options.error = error;
+    return options;
+}
+
+} // namespace
+
+const char *toolVersion()
+{
+    return IMUCAL_VERSION;
+}
+
+QString toolHelpText()
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    return parser.helpText() + QString::fromLatin1(Statuses);
+}
+
+QByteArray addressTextFromOption(const QString &option)
+{
+    QByteArray digits = option.toLatin1();
+    digits.replace(':', QByteArray());
+    BleAddress address{};
+    if (!Protocol::parseAddressText(digits.constData(), &address))
+        return QByteArray();
+    char text[Protocol::AddressTextLength + 1];
+    Protocol::formatAddressText(address, text);
+    return QByteArray(text);
+}
+
+ToolOptions parseToolOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(arguments)) {
+        QString error = parser.errorText();
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        return failure(error);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return failure(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    for (const char *name : {"address", "calibrate", "write", "record", "timeout"}) {
+        if (parser.values(QLatin1String(name)).size() > 1)
+            return failure(QStringLiteral("--%1 is given more than once").arg(QLatin1String(name)));
+    }
+
+    ToolOptions options;
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        options.mode = ToolOptions::Mode::Help;
+        return options;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        options.mode = ToolOptions::Mode::Version;
+        return options;
+    }
+
+    options.list = parser.isSet(QStringLiteral("list"));
+    options.save = parser.isSet(QStringLiteral("save"));
+    options.check = parser.isSet(QStringLiteral("check"));
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.recordPath = parser.value(QStringLiteral("record"));
+    if (parser.isSet(QStringLiteral("record")) && options.recordPath.isEmpty())
+        return failure(QStringLiteral("--record needs a file name"));
+
+    if (parser.isSet(QStringLiteral("address"))) {
+        options.address = addressTextFromOption(parser.value(QStringLiteral("address")));
+        if (options.address.isEmpty())
+            return failure(QStringLiteral("--address '%1' is not 12 hexadecimal digits")
+                                   .arg(parser.value(QStringLiteral("address"))));
+    }
+    if (parser.isSet(QStringLiteral("calibrate"))) {
+        bool ok = false;
+        options.calibrateSeconds = parser.value(QStringLiteral("calibrate")).toInt(&ok, 10);
+        if (!ok || options.calibrateSeconds < 1 || options.calibrateSeconds > LongestSeconds)
+            return failure(QStringLiteral("--calibrate takes whole seconds, 1 to %1").arg(LongestSeconds));
+    }
+    if (parser.isSet(QStringLiteral("write"))) {
+        options.write = true;
+        if (!parseValues(parser.value(QStringLiteral("write")), &options.values))
+            return failure(QStringLiteral("--write takes six whole numbers -32768..32767, "
+                                          "separated by commas"));
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("timeout")).toDouble(&ok);
+        if (!ok || !(seconds > 0.0) || seconds > LongestSeconds)
+            return failure(QStringLiteral("--timeout takes seconds, more than 0 and at most %1").arg(LongestSeconds));
+        options.connectTimeoutMs = options.answerTimeoutMs = std::max(1, int(std::lround(seconds * 1000)));
+    }
+
+    const bool operation = options.calibrateSeconds > 0 || options.write || options.check;
+    if (options.save && !options.calibrateSeconds)
+        return failure(QStringLiteral("--save saves a calibration: it needs --calibrate"));
+    if (options.save && options.write)
+        return failure(QStringLiteral("--save and --write both write values: give one of them"));
+    if (options.list) {
+        if (operation || !options.address.isEmpty())
+            return failure(QStringLiteral("--list runs alone: no --address and no operation"));
+        if (!options.recordPath.isEmpty())
+            return failure(QStringLiteral("--list records nothing: leave out --record"));
+        options.mode = ToolOptions::Mode::Headless;
+        return options;
+    }
+    if (operation) {
+        if (options.address.isEmpty())
+            return failure(QStringLiteral("--calibrate, --write and --check need --address"));
+        options.mode = ToolOptions::Mode::Headless;
+        return options;
+    }
+    if (!options.address.isEmpty() || options.json || parser.isSet(QStringLiteral("timeout")))
+        return failure(QStringLiteral("nothing to do: give --list, or --address with "
+                                      "--calibrate, --write or --check"));
+    options.mode = ToolOptions::Mode::Window;
+    return options;
+}

@@ -1,0 +1,56 @@
+// The command line both executables take: what to run (the window, or a job without one) and
+// how. Parsed before any application object exists, so that a job can run with no display.
+#pragma once
+
+#include "imutypes.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Exit statuses of a job.
+enum ToolStatus {
+    StatusSuccess = 0,   // every operation succeeded
+    StatusFailed = 1,    // the controller answered "fail", or the check failed
+    StatusError = 2,     // the job could not finish: usage, adapter, controller, link, time
+};
+
+struct ToolOptions {
+    enum class Mode {
+        Window,     // no option, or --record alone: the window, as always
+        Headless,   // a job: --list, or operations on --address
+        Help,
+        Version,
+        Error,      // bad usage; `error` says why
+    };
+
+    Mode mode = Mode::Window;
+    QString error;
+
+    bool list = false;
+    QByteArray address;         // twelve capital hex digits
+    int calibrateSeconds = 0;   // 0: no calibration
+    bool save = false;          // write the calibration's extremes
+    bool write = false;         // write `values`
+    MAG_PARAM values;
+    bool check = false;
+    bool json = false;
+    QString recordPath;
+    // Finding the adapter, finding the controller and connecting, together.
+    int connectTimeoutMs = 15000;
+    // Each answer: a write's acknowledgement, and reports while a procedure runs.
+    int answerTimeoutMs = 5000;
+};
+
+ToolOptions parseToolOptions(const QStringList &arguments);
+
+// The usage text, with every option and the exit statuses. Needs the application object
+// (for the program's name).
+QString toolHelpText();
+
+// The project's version.
+const char *toolVersion();
+
+// An address as the user may give it: twelve hex digits in either case, colons allowed.
+// Returns the tool's address text (twelve capital digits), or an empty array.
+QByteArray addressTextFromOption(const QString &option);
