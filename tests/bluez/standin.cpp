@@ -32,8 +32,14 @@ bool BluezStandIn::start(QString *error)
         *error = QStringLiteral("dbus-daemon did not start: ") + bus.readAllStandardError();
         return false;
     }
+    return startService(error);
+}
+
+bool BluezStandIn::startService(QString *error)
+{
     // Debian's interpreter has the D-Bus and GLib bindings. Its standard input stays open
     // while this process lives; should the test die, the stand-in ends the bus too.
+    QByteArray line;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER),
@@ -45,13 +51,20 @@ bool BluezStandIn::start(QString *error)
     return true;
 }
 
+void BluezStandIn::stopService()
+{
+    if (service.state() != QProcess::NotRunning) {
+        service.kill();
+        service.waitForFinished();
+    }
+}
+
 void BluezStandIn::stop()
 {
-    for (QProcess *process : {&service, &bus}) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished();
-        }
+    stopService();
+    if (bus.state() != QProcess::NotRunning) {
+        bus.kill();
+        bus.waitForFinished();
     }
 }
 

@@ -114,7 +114,7 @@ void TestWorkerOnBluez::searchConnectStreamAndSave()
         QCOMPARE(rec.texts.last(), QByteArray("Write data success!"));
 
         // A write the controller refuses: "fail!", and no acknowledgement before later reports.
-        QVERIFY(standIn.setWriteFails(true));
+        QVERIFY(standIn.setWriteMode("Failed"));
         StdoutCapture refused;
         QVERIFY(worker.saveParam(MAG_PARAM{0, 0, 0, 0, 0, 0}));
         QCOMPARE(refused.text(), QByteArray("fail!"));
