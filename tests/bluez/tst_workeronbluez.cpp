@@ -108,19 +108,10 @@ void TestWorkerOnBluez::searchConnectStreamAndSave()
         StdoutCapture saved;
         QVERIFY(worker.saveParam(MAG_PARAM{120, 35, 200, -75, -200, -3}));
         QCOMPARE(saved.text(), QByteArray("success!"));
-        QCOMPARE(standIn.writes(),
-                 QByteArrayList{QByteArray::fromHex("5A04010078FFB50023FF3800C8FFFD0000004FA5")});
+        QTRY_COMPARE_WITH_TIMEOUT(standIn.writes(),
+                 QByteArrayList{QByteArray::fromHex("5A04010078FFB50023FF3800C8FFFD0000004FA5")}, Wait);
         QTRY_COMPARE_WITH_TIMEOUT(rec.codes.count(4), 1, Wait);
         QCOMPARE(rec.texts.last(), QByteArray("Write data success!"));
-
-        // A write the controller refuses: "fail!", and no acknowledgement before later reports.
-        QVERIFY(standIn.setWriteMode("Failed"));
-        StdoutCapture refused;
-        QVERIFY(worker.saveParam(MAG_PARAM{0, 0, 0, 0, 0, 0}));
-        QCOMPARE(refused.text(), QByteArray("fail!"));
-        const int later = rec.positions.size() + 20;
-        QTRY_VERIFY_WITH_TIMEOUT(rec.positions.size() > later, Wait);
-        QCOMPARE(rec.codes.count(4), 1);
         worker.stop();
     }
     setHostBackend(nullptr);
