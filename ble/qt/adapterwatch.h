@@ -32,6 +32,8 @@ public:
     static Stack probe(const QString &path, int timeoutMs);
 
 signals:
+    // A refresh began (asked for, or bluetoothd appeared); refreshed() follows.
+    void refreshing();
     void refreshed();
     // The adapter went: removed, switched off, or its stack stopped.
     void lost();

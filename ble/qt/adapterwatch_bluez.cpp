@@ -114,6 +114,7 @@ AdapterWatch::AdapterWatch(QObject *parent)
 
 void AdapterWatch::refresh()
 {
+    emit refreshing();
     const unsigned serial = ++refreshes;
     const QDBusMessage call = QDBusMessage::createMethodCall(Bluez, QStringLiteral("/"), ObjectManager,
                                                              QStringLiteral("GetManagedObjects"));

@@ -11,6 +11,7 @@ AdapterWatch::AdapterWatch(QObject *parent)
 
 void AdapterWatch::refresh()
 {
+    emit refreshing();
     const QList<QBluetoothHostInfo> adapters = QBluetoothLocalDevice::allDevices();
     present = !adapters.isEmpty();
     adapterAddress = present ? adapters.first().address() : QBluetoothAddress();

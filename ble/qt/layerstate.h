@@ -37,7 +37,7 @@ public:
     std::atomic<uint32_t> cancels{0};      // cancel() calls so far
     std::atomic<bool> scanWanted{false};   // a scan was asked for and not stopped since
     std::atomic<bool> started{false};      // start() since the last init
-    std::atomic<bool> settling{false};     // start() asked where the adapter is; no answer yet
+    std::atomic<bool> settling{false};     // the layer is asking where the adapter is
     std::atomic<int> overdue{0};           // calls still on their way whose callers gave up waiting
 
 private:

@@ -52,6 +52,7 @@ bool QtBleEngine::init(uint32_t newGeneration)
     if (!watch) {
         // Made here, on the layer's thread, so that the stack's signals are handled here.
         watch = new AdapterWatch(this);
+        connect(watch, &AdapterWatch::refreshing, this, [this] { state->settling = true; });
         connect(watch, &AdapterWatch::refreshed, this, &QtBleEngine::onAdapterKnown);
         connect(watch, &AdapterWatch::lost, this, &QtBleEngine::onAdapterLost);
     }
@@ -73,15 +74,18 @@ bool QtBleEngine::start()
 void QtBleEngine::onAdapterKnown()
 {
     state->setAdapterPath(watch->path());
-    if (!awaitingStart)
-        return;
-    awaitingStart = false;
     state->settling = false;
     qCInfo(lcEngine) << "adapter" << watch->address() << "usable" << watch->usable();
-    post(hostReadyEvent(watch->usable()));
-    if (scanOnceKnown && watch->usable())
+    if (awaitingStart) {
+        awaitingStart = false;
+        post(hostReadyEvent(watch->usable()));
+        if (!watch->usable())
+            scanOnceKnown = false;   // event 0 has said it all
+    }
+    if (scanOnceKnown) {
+        scanOnceKnown = false;
         startScan();
-    scanOnceKnown = false;
+    }
 }
 
 // The adapter was removed or switched off, or bluetoothd stopped: every link ends as lost,
@@ -103,7 +107,7 @@ bool QtBleEngine::startScan()
 {
     if (!started)
         return false;
-    if (awaitingStart) {
+    if (awaitingStart || state->settling) {
         // Under way: it starts once the stack has said where the adapter is.
         scanOnceKnown = true;
         return true;

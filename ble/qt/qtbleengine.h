@@ -63,7 +63,7 @@ private:
     bool initialised = false;
     bool started = false;
     bool awaitingStart = false;   // event 0 follows the next refresh
-    bool scanOnceKnown = false;   // a scan asked for before that
+    bool scanOnceKnown = false;   // a scan asked for while the adapter was being looked for
     AdapterWatch *watch = nullptr;
     QBluetoothDeviceDiscoveryAgent *agent = nullptr;
     // Devices seen in scans, by key, with the order they were first seen in.

@@ -183,8 +183,8 @@ bool QtBleHost::startLeScan()
         return false;
     const auto deadline = callDeadline();
     // A stack that does not answer, or has no adapter switched on, cannot scan: said at once,
-    // without handing the layer's thread to it. (Right after start() the layer is still
-    // asking where the adapter is, and scans once it knows.)
+    // without handing the layer's thread to it. (While the layer is still asking where the
+    // adapter is, after start() or bluetoothd's return, it scans once it knows.)
     if (!state->settling && !stackReady(deadline)) {
         state->post(state->currentInit(), hostReadyEvent(false));
         return false;

@@ -68,7 +68,8 @@ void BluezStandIn::stop()
     }
 }
 
-bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out)
+bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out,
+                        QVariantList *all)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
             QStringLiteral("org.bluez"), QStringLiteral("/org/imucal/standin"),
@@ -81,6 +82,8 @@ bool BluezStandIn::call(const QString &method, const QVariantList &args, QVarian
     }
     if (out)
         *out = reply.arguments().value(0);
+    if (all)
+        *all = reply.arguments();
     return true;
 }
 

@@ -26,6 +26,8 @@ public:
     bool freeze(uint ms) { return call(QStringLiteral("Freeze"), {ms}); }   // stops answering
     bool removeService() { return call(QStringLiteral("RemoveService")); }   // Service Changed
     bool flood(uint perSecond, uint ms) { return call(QStringLiteral("Flood"), {perSecond, ms}); }
+    // Reports sent by the last flood, and the monotonic seconds of its first and last.
+    QVariantList floodStats() { QVariantList out; call(QStringLiteral("FloodStats"), {}, nullptr, &out); return out; }
     bool setCrowd(uint count, uint nameLength) { return call(QStringLiteral("SetCrowd"), {count, nameLength}); }
     // bluetoothd killed and started again: everything it knew is gone.
     bool restart(QString *error) { stopService(); return startService(error); }
@@ -37,7 +39,8 @@ public:
 private:
     bool startService(QString *error);
     void stopService();
-    bool call(const QString &method, const QVariantList &args = {}, QVariant *out = nullptr);
+    bool call(const QString &method, const QVariantList &args = {}, QVariant *out = nullptr,
+              QVariantList *all = nullptr);
     QVariant result(const QString &method);
     QByteArrayList byteArrays(const QString &method);
 
