@@ -5,7 +5,7 @@
 //   bench_bluez [--seconds N] [case...]
 //
 // Cases (all by default): writes, second-save, flood, layer, close-flood, restart, hang,
-// crowd, tool. Floods and crowds last N seconds (60). Needs DBUS_SYSTEM_BUS_ADDRESS (the
+// exit-held, crowd, tool. Floods and crowds last N seconds (60). Needs DBUS_SYSTEM_BUS_ADDRESS (the
 // private bus it starts) and BLUETOOTH_FORCE_DBUS_LE_VERSION; the tool case needs an X
 // display and xdotool. tools/bluez-faults.sh sets all of that up.
 #include "btthread.h"
@@ -309,22 +309,31 @@ private:
     std::thread thread;
 };
 
+// Scans until the controller is seen, then connects to it with reports on.
+bool connectLayer(QtBleHost &host, Counter &counter)
+{
+    host.init(counter.target());
+    host.start();
+    return QTest::qWaitFor([&] { return host.startLeScan(); }, 10000)
+            && QTest::qWaitFor([&] { return counter.found > 0; }, 10000)
+            && host.stopLeSearch() && host.connect(makeBleAddress(Controller))
+            && QTest::qWaitFor([&] { return counter.connId != 0; }, 10000)
+            && host.discoverDatabase(counter.connId)
+            && QTest::qWaitFor([&] { return counter.cccd != 0; }, 10000)
+            && host.writeConfiguration(counter.connId, counter.cccd, counter.reportHandle, 1);
+}
+
 void layer(BluezStandIn &standIn, int perSecond, bool crowd)
 {
     standIn.reset();
     Counter counter;
     QtBleHost host;
-    host.init(counter.target());
-    host.start();
-    waitUntil([&] { return host.startLeScan(); }, 10000);
     if (crowd) {
+        host.init(counter.target());
+        host.start();
+        waitUntil([&] { return host.startLeScan(); }, 10000);
         standIn.setCrowd(50, 10000);
-    } else if (!QTest::qWaitFor([&] { return counter.found > 0; }, 10000)
-               || !host.stopLeSearch() || !host.connect(makeBleAddress(Controller))
-               || !QTest::qWaitFor([&] { return counter.connId != 0; }, 10000)
-               || !host.discoverDatabase(counter.connId)
-               || !QTest::qWaitFor([&] { return counter.cccd != 0; }, 10000)
-               || !host.writeConfiguration(counter.connId, counter.cccd, counter.reportHandle, 1)) {
+    } else if (!connectLayer(host, counter)) {
         return say("layer: no connection");
     }
     pause(2000);
@@ -360,6 +369,44 @@ void closeDuringFlood(BluezStandIn &standIn)
     say("close during a flood of 25,000/s after 10 s: worker and layer gone in %lld ms, the layer's "
         "part %lld ms", all, layerMs);
     standIn.reset();
+}
+
+// The process ending while the layer's thread is held in a call to a bluetoothd that does
+// not answer: a child of this program gets there and ends as the tool does.
+int heldChild()
+{
+    BluezStandIn standIn;   // the parent's, on the same bus
+    Counter counter;
+    auto host = std::make_unique<QtBleHost>();
+    if (!connectLayer(*host, counter))
+        return 1;
+    standIn.freeze(20000);
+    // Qt asks bluetoothd about the characteristic before it switches notifications.
+    host->writeConfiguration(counter.connId, counter.cccd, counter.reportHandle, 0);
+    say("closing");
+    host.reset();
+    return 0;
+}
+
+void exitHeld(BluezStandIn &standIn)
+{
+    standIn.reset();
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--held-child")});
+    QElapsedTimer timer;
+    const bool closing = QTest::qWaitFor([&] {
+        if (!child.canReadLine())
+            return false;
+        timer.start();
+        return child.readLine().startsWith("closing");
+    }, 20000);
+    child.waitForFinished(60000);
+    say("end of the process while bluetoothd holds the layer's thread: %s %lld ms after the layer "
+        "was let go (exit code %d)", !closing ? "never got there;"
+        : child.exitStatus() == QProcess::NormalExit ? "ended" : "crashed", timer.elapsed(),
+        child.exitCode());
+    waitUntil([&] { return standIn.reset(); }, 60000);
 }
 
 // bluetoothd restarted, or the adapter power-cycled, while scanning: does a search scan again?
@@ -554,7 +601,9 @@ int main(int argc, char *argv[])
     }
     if (cases.isEmpty())
         cases = QStringList{"writes", "second-save", "flood", "layer", "close-flood", "restart",
-                            "hang", "crowd", "tool"};
+                            "hang", "exit-held", "crowd", "tool"};
+    if (cases == QStringList{QStringLiteral("--held-child")})
+        return heldChild();
     BluezStandIn standIn;
     QString error;
     if (!standIn.start(&error)) {
@@ -579,6 +628,8 @@ int main(int argc, char *argv[])
             restart(standIn);
         else if (c == "hang")
             hang(standIn);
+        else if (c == "exit-held")
+            exitHeld(standIn);
         else if (c == "crowd")
             crowd(standIn);
         else if (c == "tool")

@@ -10,7 +10,10 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcHost, "imucal.qtble.host", QtWarningMsg)
@@ -60,7 +63,9 @@ struct LayerCall {
 
 // What Qt's event queue carries to the layer's thread. The move into Qt's slot object is
 // the last thing the calling thread does with it, so the release there orders everything
-// before it, the slot object included, before the layer's thread runs it (threadorder.h).
+// before it, the slot object included, before the layer's thread runs it. Qt frees the slot
+// object on whichever thread lets go of it last, after a reference count of its own: the
+// release after the run and the acquire before the free say so (threadorder.h).
 class Carried
 {
 public:
@@ -72,12 +77,33 @@ public:
     Carried(const Carried &) = delete;
     Carried &operator=(const Carried &) = delete;
     Carried &operator=(Carried &&) = delete;
+    ~Carried() { ThreadOrder::acquire(this); }
 
-    void operator()() const { call->run(); }
+    void operator()()
+    {
+        call->run();
+        ThreadOrder::release(this);
+    }
 
 private:
     std::shared_ptr<LayerCall> call;
 };
+
+// Layer threads left held in a call to the stack that have not ended yet.
+std::atomic<int> heldThreads{0};
+
+#ifdef __GLIBC__
+// Qt's D-Bus teardown at exit destroys the pending call that a held thread waits on, and
+// waits for it for good. A process ending while a layer thread is still held ends here
+// instead, after the exit handlers registered later than this one (the program's own).
+void endIfHeld(int status, void *)
+{
+    if (heldThreads.load() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+}
+#endif
 
 } // namespace
 
@@ -110,9 +136,23 @@ QtBleHost::~QtBleHost()
     // Held in a call to a stack that does not answer. Nothing of this object is left for it
     // to touch: it ends, with the engine, once the stack lets it go, or with the process.
     qCWarning(lcHost) << "the Bluetooth stack holds the layer's thread; leaving it to end on its own";
+#ifdef __GLIBC__
+    // Registered now, after Qt's D-Bus set itself up, so that it runs before Qt's teardown.
+    static const bool endsHeld = on_exit(endIfHeld, nullptr) == 0;
+    Q_UNUSED(endsHeld);
+#endif
+    ++heldThreads;
+    auto held = std::make_shared<std::atomic<bool>>(true);
+    const auto ended = [held] {
+        if (held->exchange(false))
+            --heldThreads;
+    };
+    QObject::connect(thread, &QThread::finished, ended);
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    if (thread->isFinished())
+    if (thread->isFinished()) {
+        ended();
         delete thread;
+    }
 }
 
 bool QtBleHost::onLayerThread() const

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -106,7 +107,7 @@ private slots:
     void linkEndsThenAllWorksAgain();
     void writeOutcomes_data();
     void writeOutcomes();
-    void callsReturnWhileBluetoothdHangs();
+    void callsAndExitWhileBluetoothdHangs();
     void callsFromTheLayerThreadItself();
 
 private:
@@ -274,33 +275,58 @@ void TestQtBleHost::writeOutcomes()
 
 // A bluetoothd that stops answering holds no caller: every call returns in time (refused, or
 // accepted with its outcome to come), also while the layer's thread waits in the stack, and
-// so does the host's destruction.
-void TestQtBleHost::callsReturnWhileBluetoothdHangs()
+// so do the host's destruction and the end of the process. Run in a child process, which
+// fails when a call takes too long and ends with the layer's thread still held.
+void TestQtBleHost::callsAndExitWhileBluetoothdHangs()
 {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("IMU_HELD_CHILD"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    while (!child.canReadLine() && child.waitForReadyRead(Wait)) {
+    }
+    QCOMPARE(child.readLine(), QByteArray("closing\n"));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(child.waitForFinished(Wait));
+    QVERIFY2(timer.elapsed() < CallLimitMs, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY(standIn.reset());   // answers once bluetoothd is back
+    QVERIFY(!standIn.writes().contains(frame('A')));
+}
+
+static int callsWhileBluetoothdHangs()
+{
+    BluezStandIn standIn;   // the parent's
     Session s;
-    QVERIFY(s.ready() && s.scanUntilSeen() && s.connectWithReports());
-    QVERIFY(standIn.freeze(4000));
-    const auto quick = [](const char *what, auto call) {
+    if (!s.ready() || !s.scanUntilSeen() || !s.connectWithReports() || !standIn.freeze(4000))
+        return 2;
+    bool quick = true;
+    const auto timed = [&quick](const char *what, auto call) {
         QElapsedTimer timer;
         timer.start();
         const bool answer = call();
         qInfo("%s: %s after %lld ms", what, answer ? "yes" : "no", timer.elapsed());
-        return timer.elapsed() < CallLimitMs;
+        quick = quick && timer.elapsed() < CallLimitMs;
     };
     QtBleHost &h = *s.host;
     const BleAddress controller = makeBleAddress(ControllerAddress);
     // Qt asks bluetoothd about the characteristic before it switches notifications: the
     // layer's thread waits there from now on.
-    QVERIFY(quick("writeConfiguration", [&] { return h.writeConfiguration(s.connId, s.cccd, s.reportHandle, 1); }));
-    QVERIFY(quick("startLeScan", [&] { return h.startLeScan(); }));
-    QVERIFY(quick("write", [&] { return s.write(frame('A')); }));
-    QVERIFY(quick("cancel", [&] { return h.cancel(); }));
-    QVERIFY(quick("disconnect", [&] { return h.disconnect(s.connId); }));
-    QVERIFY(quick("connect", [&] { return h.connect(controller); }));
-    QVERIFY(quick("discoverDatabase", [&] { return h.discoverDatabase(s.connId); }));
-    QVERIFY(quick("destruction", [&] { s.host.reset(); return true; }));
-    QVERIFY(standIn.reset());   // answers once bluetoothd is back
-    QVERIFY(!standIn.writes().contains(frame('A')));
+    timed("writeConfiguration", [&] { return h.writeConfiguration(s.connId, s.cccd, s.reportHandle, 0); });
+    timed("startLeScan", [&] { return h.startLeScan(); });
+    timed("write", [&] { return s.write(frame('A')); });
+    timed("cancel", [&] { return h.cancel(); });
+    timed("disconnect", [&] { return h.disconnect(s.connId); });
+    timed("connect", [&] { return h.connect(controller); });
+    timed("discoverDatabase", [&] { return h.discoverDatabase(s.connId); });
+    timed("destruction", [&] { s.host.reset(); return true; });
+    std::puts("closing");
+    std::fflush(stdout);
+    return quick ? 0 : 3;
 }
 
 class Trigger : public QObject
@@ -331,5 +357,13 @@ void TestQtBleHost::callsFromTheLayerThreadItself()
     onLayer->deleteLater();
 }
 
-QTEST_GUILESS_MAIN(TestQtBleHost)
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("IMU_HELD_CHILD"))
+        return callsWhileBluetoothdHangs();
+    TestQtBleHost test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_qtblehost.moc"
