@@ -26,7 +26,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -40,13 +39,13 @@ int seconds = 60;
 // The figures; standard output itself takes the worker's console texts, and goes nowhere.
 FILE *figures = stdout;
 
-void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char *format, ...)
+template <typename... Args>
+void say(const char *format, Args... args)
 {
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(figures, format, args);
-    va_end(args);
+    if constexpr (sizeof...(Args) == 0)
+        std::fputs(format, figures);
+    else
+        std::fprintf(figures, format, args...);
     std::fputc('\n', figures);
     std::fflush(figures);
 }

@@ -97,8 +97,8 @@ void QtBleEngine::onAdapterLost()
     qCInfo(lcEngine) << "adapter lost";
     state->setAdapterPath(watch->path());
     dropAgent();
-    const auto lost = std::move(links);
-    links.clear();
+    std::map<uint32_t, QtBleLink *> lost;
+    lost.swap(links);
     for (const auto &entry : lost)
         entry.second->lose();
 }
@@ -116,31 +116,35 @@ bool QtBleEngine::startScan()
         post(hostReadyEvent(false));
         return false;
     }
-    if (!agent) {
-        agent = new QBluetoothDeviceDiscoveryAgent(watch->address(), this);
-        // Runs until stopped.
-        agent->setLowEnergyDiscoveryTimeout(0);
-        connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this,
-                &QtBleEngine::onDeviceSeen);
-        connect(agent, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, this,
-                [this](const QBluetoothDeviceInfo &info) { onDeviceSeen(info); });
-        // A discovery that failed or ended on its own cannot be trusted to start again.
-        connect(agent, QOverload<QBluetoothDeviceDiscoveryAgent::Error>::of(
-                        &QBluetoothDeviceDiscoveryAgent::error), this,
-                [this](QBluetoothDeviceDiscoveryAgent::Error error) {
-                    qCInfo(lcEngine) << "scan error" << error;
-                    dropAgent();
-                });
-        connect(agent, &QBluetoothDeviceDiscoveryAgent::finished, this, &QtBleEngine::dropAgent);
-    }
+    if (!agent)
+        agent = makeAgent();
     if (agent->isActive())
         return true;
-    agent->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
-    if (agent && agent->isActive())
+    QBluetoothDeviceDiscoveryAgent *starting = agent;
+    starting->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+    // One that failed at once has been let go by its error handler: no adapter after all.
+    if (agent == starting && starting->isActive())
         return true;
-    // Refused at once (the error handler has let the agent go): no adapter after all.
     post(hostReadyEvent(false));
     return false;
+}
+
+QBluetoothDeviceDiscoveryAgent *QtBleEngine::makeAgent()
+{
+    auto *made = new QBluetoothDeviceDiscoveryAgent(watch->address(), this);
+    // Runs until stopped.
+    made->setLowEnergyDiscoveryTimeout(0);
+    connect(made, &QBluetoothDeviceDiscoveryAgent::deviceDiscovered, this, &QtBleEngine::onDeviceSeen);
+    connect(made, &QBluetoothDeviceDiscoveryAgent::deviceUpdated, this,
+            [this](const QBluetoothDeviceInfo &info) { onDeviceSeen(info); });
+    // A discovery that failed or ended on its own cannot be trusted to start again.
+    connect(made, QOverload<QBluetoothDeviceDiscoveryAgent::Error>::of(&QBluetoothDeviceDiscoveryAgent::error),
+            this, [this](QBluetoothDeviceDiscoveryAgent::Error error) {
+                qCInfo(lcEngine) << "scan error" << error;
+                dropAgent();
+            });
+    connect(made, &QBluetoothDeviceDiscoveryAgent::finished, this, &QtBleEngine::dropAgent);
+    return made;
 }
 
 void QtBleEngine::dropAgent()

@@ -52,6 +52,7 @@ private:
     void onAdapterLost();
     void onDeviceSeen(const QBluetoothDeviceInfo &info);
     void onLinkFinished(uint32_t connId);
+    QBluetoothDeviceDiscoveryAgent *makeAgent();
     void dropAgent();
     QtBleLink *link(uint32_t connId) const;
     void closeAll();

@@ -363,7 +363,6 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("IMU_HELD_CHILD"))
         return callsWhileBluetoothdHangs();
     TestQtBleHost test;
-    QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
 #include "tst_qtblehost.moc"
