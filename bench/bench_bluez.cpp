@@ -13,6 +13,7 @@
 #include "hostqueue.h"
 #include "qtblehost.h"
 #include "standin.h"
+#include "stdoutcapture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -193,10 +194,12 @@ void writes(BluezStandIn &standIn)
         standIn.setWriteMode(QString::fromLatin1(mode));
         const qint64 at = rig.clock.elapsed();
         bool saved = false;
+        StdoutCapture console;
         const qint64 blocked = timed([&] { saved = rig.worker->saveParam(Param); });
+        const QByteArray said = console.text();
         pause(7000);
-        say("write %s: saveParam %s, blocked %lld ms; the window was told: %s", mode,
-            saved ? "true" : "false", blocked, rig.toldSince(at).constData());
+        say("write %s: saveParam %s (console \"%s\"), blocked %lld ms; the window was told: %s", mode,
+            saved ? "true" : "false", said.constData(), blocked, rig.toldSince(at).constData());
     }
 }
 
@@ -209,15 +212,24 @@ void secondSave(BluezStandIn &standIn)
         return say("second save: no connection");
     standIn.setWriteMode(QStringLiteral("hang"));
     const qint64 at = rig.clock.elapsed();
-    bool first = false, second = false;
-    const qint64 blocked1 = timed([&] { first = rig.worker->saveParam(Param); });
+    QByteArray first, second;
+    const qint64 blocked1 = timed([&] {
+        StdoutCapture console;
+        rig.worker->saveParam(Param);
+        first = console.text();
+    });
     pause(6000);
-    const qint64 blocked2 = timed([&] { second = rig.worker->saveParam(MAG_PARAM{1, 2, 3, -1, -2, -3}); });
+    const qint64 blocked2 = timed([&] {
+        StdoutCapture console;
+        rig.worker->saveParam(MAG_PARAM{1, 2, 3, -1, -2, -3});
+        second = console.text();
+    });
     standIn.setWriteMode(QStringLiteral("Failed"));
     pause(5000);
-    say("second save: first %s (blocked %lld ms), second %s 6 s later (blocked %lld ms); frames at the "
-        "controller: %d; the window was told: %s", first ? "true" : "false", blocked1,
-        second ? "true" : "false", blocked2, int(standIn.writes().size()), rig.toldSince(at).constData());
+    say("second save: the first (console \"%s\") blocked %lld ms, the second 6 s later (console "
+        "\"%s\") %lld ms; frames at the controller: %d; the window was told: %s", first.constData(),
+        blocked1, second.constData(), blocked2, int(standIn.writes().size()),
+        rig.toldSince(at).constData());
 }
 
 // Reports sent by the stand-in's flood, its rate, and when it ended.
@@ -524,14 +536,16 @@ public:
             return QTest::qWaitFor([&] { return standIn.log().contains("StartNotify"); }, 1000);
         }, 15000);
     }
-    // Clicks the window's close button; milliseconds until the process has ended.
-    qint64 close()
+    // Clicks the window's close button; how long until the process has ended, as text.
+    QByteArray close()
     {
         QElapsedTimer timer;
         timer.start();
         click(767, 25);
-        process.waitForFinished(120000);
-        return timer.elapsed();
+        if (!process.waitForFinished(120000))
+            return "did not end within 120 s";
+        return "ended in " + QByteArray::number(timer.elapsed()) + " ms, exit code "
+                + QByteArray::number(process.exitCode());
     }
     qint64 pid() const { return process.processId(); }
 
@@ -556,8 +570,7 @@ void tool(BluezStandIn &standIn)
             "(peak +%.1f MiB)", seconds, f.sent, f.rate, after.rss - before.rss, after.peak - before.rss);
         standIn.flood(25000, 20000);
         pause(10000);
-        say("tool, close during a flood of 25,000/s after 10 s: process ended in %lld ms (exit code %d)",
-            t.close(), t.process.exitCode());
+        say("tool, close during a flood of 25,000/s after 10 s: the process %s", t.close().constData());
     }
     {
         standIn.reset();
@@ -565,8 +578,7 @@ void tool(BluezStandIn &standIn)
         if (!t.searchAndConnect())
             return say("tool: no connection");
         standIn.freeze(30000);
-        say("tool, close while bluetoothd does not answer: process ended in %lld ms (exit code %d)",
-            t.close(), t.process.exitCode());
+        say("tool, close while bluetoothd does not answer: the process %s", t.close().constData());
         waitUntil([&] { return standIn.reset(); }, 60000);
     }
     {

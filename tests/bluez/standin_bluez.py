@@ -430,12 +430,6 @@ class StandIn:
         if not powered:
             self.stop_discovery()
             self.drop_link()
-            self.fail_hung("Powered off")
-
-    def fail_hung(self, why):
-        hung, self.hung = self.hung, []
-        for reply, error in hung:
-            error(Failed(why))
 
     # --- discovery -----------------------------------------------------------------------
     def start_discovery(self):
