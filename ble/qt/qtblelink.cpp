@@ -1,6 +1,10 @@
 #include "qtblelink.h"
 
+#include "protocol.h"
+
 #include <QLoggingCategory>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcLink, "imucal.qtble.link", QtWarningMsg)
 
@@ -19,19 +23,22 @@ uint16_t shortUuid(const QBluetoothUuid &uuid)
 } // namespace
 
 QtBleLink::QtBleLink(uint32_t connId, const BleAddress &peer, QLowEnergyController *lowEnergy,
-                     const HostEventTarget &eventTarget, int connectTimeoutMs, QObject *parent)
+                     const LinkContext &linkContext, QObject *parent)
     : QObject(parent),
       id(connId),
       address(peer),
       controller(lowEnergy),
-      target(eventTarget)
+      context(linkContext)
 {
     controller->setParent(this);
+    // Coarse timers may fire up to 5 % early; these limits are promises to the caller.
     connectTimer.setSingleShot(true);
-    // A coarse timer may fire up to 5 % early; the limit is a promise to the caller.
     connectTimer.setTimerType(Qt::PreciseTimer);
-    connectTimer.setInterval(connectTimeoutMs);
+    connectTimer.setInterval(context.connectTimeoutMs);
     connect(&connectTimer, &QTimer::timeout, this, &QtBleLink::onConnectTimeout);
+    writeTimer.setSingleShot(true);
+    writeTimer.setTimerType(Qt::PreciseTimer);
+    connect(&writeTimer, &QTimer::timeout, this, &QtBleLink::onWriteTimer);
     closeTimer.setSingleShot(true);
     closeTimer.setInterval(CloseGraceMs);
     connect(&closeTimer, &QTimer::timeout, this, &QObject::deleteLater);
@@ -43,9 +50,21 @@ QtBleLink::QtBleLink(uint32_t connId, const BleAddress &peer, QLowEnergyControll
             &QtBleLink::onServicesFound);
 }
 
-QtBleLink::~QtBleLink()
+QtBleLink::~QtBleLink() = default;
+
+// Every event of the link goes through here: none once the worker has asked to disconnect it.
+bool QtBleLink::post(HostEvent event)
 {
-    failPendingWrites();
+    if (context.state->disconnecting(id))
+        return false;
+    context.state->post(context.generation, std::move(event));
+    return true;
+}
+
+// A cancel since the connection was asked for drops it without its event 4.
+bool QtBleLink::cancelled() const
+{
+    return context.state->cancels.load() != context.cancelMark;
 }
 
 void QtBleLink::open()
@@ -65,13 +84,24 @@ void QtBleLink::close()
         retire();
 }
 
+void QtBleLink::lose()
+{
+    if (state == State::Connecting)
+        failConnection(HostStatusConnectFailed);
+    else if (state == State::Connected)
+        linkLost();
+}
+
 // Ends the link for good. The controller is let go only once it is disconnected: deleting it
 // while connected would leave the peer to Qt's destructor.
 void QtBleLink::retire()
 {
     state = State::Gone;
     connectTimer.stop();
-    failPendingWrites();
+    writeTimer.stop();
+    writes.clear();
+    requests.clear();
+    writing = false;
     if (controller->state() == QLowEnergyController::UnconnectedState) {
         deleteLater();
         return;
@@ -84,9 +114,14 @@ void QtBleLink::onConnected()
 {
     if (state != State::Connecting)
         return;
+    if (cancelled()) {
+        retire();
+        emit finished(id);
+        return;
+    }
     state = State::Connected;
     connectTimer.stop();
-    target.post(hostConnectResultEvent(0, id, address));
+    post(hostConnectResultEvent(0, id, address));
 }
 
 void QtBleLink::onDisconnected()
@@ -96,11 +131,7 @@ void QtBleLink::onDisconnected()
         failConnection(HostStatusConnectFailed);
         break;
     case State::Connected:
-        qCInfo(lcLink) << "link" << id << "lost";
-        discovering = false;
-        target.post(hostFailureEvent(HostStatusConnectionTimeout, id));
-        retire();
-        emit finished(id);
+        linkLost();
         break;
     case State::Gone:
         deleteLater();
@@ -135,7 +166,19 @@ void QtBleLink::onConnectTimeout()
 
 void QtBleLink::failConnection(uint16_t status)
 {
-    target.post(hostConnectResultEvent(status, 0, address));
+    if (!cancelled())
+        post(hostConnectResultEvent(status, 0, address));
+    retire();
+    emit finished(id);
+}
+
+// The link went while connected: its writes fail first, then the link itself.
+void QtBleLink::linkLost()
+{
+    qCInfo(lcLink) << "link" << id << "lost";
+    discovering = false;
+    failWrites();
+    post(hostFailureEvent(HostStatusConnectionTimeout, id));
     retire();
     emit finished(id);
 }
@@ -147,7 +190,7 @@ bool QtBleLink::discoverDatabase()
     if (state != State::Connected)
         return false;
     if (databaseKnown) {
-        target.post(hostDatabaseEvent(0, database));
+        post(hostDatabaseEvent(0, database));
         return true;
     }
     if (discovering)
@@ -177,9 +220,9 @@ void QtBleLink::onServicesFound()
         connect(service, &QLowEnergyService::characteristicChanged, this,
                 &QtBleLink::onCharacteristicChanged);
         connect(service, &QLowEnergyService::characteristicWritten, this,
-                [this, service](const QLowEnergyCharacteristic &c) {
-                    onCharacteristicWritten(service, c);
-                });
+                [this] { requestDone(true, true); });
+        connect(service, &QLowEnergyService::descriptorWritten, this,
+                [this] { requestDone(false, true); });
     }
     detailsPending = int(services.size());
     if (detailsPending == 0) {
@@ -192,24 +235,31 @@ void QtBleLink::onServicesFound()
 
 void QtBleLink::onServiceState(QLowEnergyService *service, QLowEnergyService::ServiceState s)
 {
-    Q_UNUSED(service);
-    if (s == QLowEnergyService::ServiceDiscovered && discovering && --detailsPending == 0)
+    if (s == QLowEnergyService::ServiceDiscovered && discovering && --detailsPending == 0) {
         databaseDone(true);
+    } else if (s == QLowEnergyService::InvalidService && state == State::Connected
+               && shortUuid(service->serviceUuid()) == Protocol::ServiceUuid) {
+        // The peer's database changed and the controller's service is no longer in it: what
+        // the worker knows of this link is void.
+        linkLost();
+    }
 }
 
 void QtBleLink::onServiceError(QLowEnergyService *service, QLowEnergyService::ServiceError error)
 {
     qCInfo(lcLink) << "link" << id << "service" << service->serviceUuid() << "error" << error;
-    switch (error) {
-    case QLowEnergyService::CharacteristicWriteError: {
-        auto &queue = pendingWrites[service];
-        // The error names no characteristic: it belongs to the oldest write still open.
-        if (!queue.empty()) {
-            queue.front().result->set(false);
-            queue.pop_front();
-        }
-        break;
+    if (handingOver) {
+        // Qt refused what it was just handed, before taking it on.
+        refusedAtOnce = true;
+        return;
     }
+    switch (error) {
+    case QLowEnergyService::CharacteristicWriteError:
+        requestDone(true, false);
+        break;
+    case QLowEnergyService::DescriptorWriteError:
+        requestDone(false, false);
+        break;
     case QLowEnergyService::UnknownError:
     case QLowEnergyService::OperationError:
         // A service whose details cannot be read is listed without them.
@@ -227,12 +277,12 @@ void QtBleLink::databaseDone(bool ok)
     discovering = false;
     if (!ok || state != State::Connected) {
         if (state == State::Connected)
-            target.post(hostDatabaseEvent(HostStatusDiscoveryFailed, {}));
+            post(hostDatabaseEvent(HostStatusDiscoveryFailed, {}));
         return;
     }
     buildDatabase();
     databaseKnown = true;
-    target.post(hostDatabaseEvent(0, database));
+    post(hostDatabaseEvent(0, database));
 }
 
 // Handles are numbered as a GATT server lays them out: each service's declaration, then per
@@ -291,56 +341,132 @@ bool QtBleLink::writeConfiguration(uint16_t descriptorHandle, uint16_t valueHand
             return false;
         // The configuration value goes over the air little-endian.
         const QByteArray bytes(value == 1 ? "\x01\x00" : value == 2 ? "\x02\x00" : "\x00\x00", 2);
+        requests.push_back({false, Clock::now() + std::chrono::milliseconds(context.writeTimeoutMs)});
+        handingOver = true;
+        refusedAtOnce = false;
         entry.service->writeDescriptor(entry.descriptor, bytes);
-        return true;
+        handingOver = false;
+        if (refusedAtOnce)
+            requests.pop_back();
+        return !refusedAtOnce;
     }
     return false;
 }
 
-std::shared_ptr<WriteResult> QtBleLink::write(uint16_t valueHandle, const QByteArray &data)
+bool QtBleLink::write(uint16_t valueHandle, const QByteArray &data, Clock::time_point deadline)
 {
     if (state != State::Connected)
-        return nullptr;
+        return false;
     const CharacteristicEntry *entry = characteristicByHandle(valueHandle);
     if (!entry)
-        return nullptr;
+        return false;
+    // Qt hands its requests to the stack one after the other: behind one that the stack
+    // holds unanswered, a write would go out whenever that one ends, long after its time.
+    if (!requests.empty() && Clock::now() >= requests.front().deadline)
+        return false;
     const auto properties = entry->characteristic.properties();
-    auto result = std::make_shared<WriteResult>();
-    if (properties & QLowEnergyCharacteristic::Write) {
-        pendingWrites[entry->service].push_back({entry->characteristic, result});
-        entry->service->writeCharacteristic(entry->characteristic, data,
-                                            QLowEnergyService::WriteWithResponse);
-    } else if (properties & QLowEnergyCharacteristic::WriteNoResponse) {
+    if (!(properties & QLowEnergyCharacteristic::Write)) {
+        if (!(properties & QLowEnergyCharacteristic::WriteNoResponse))
+            return false;
         // Nothing will confirm it: handing it over is all there is.
         entry->service->writeCharacteristic(entry->characteristic, data,
                                             QLowEnergyService::WriteWithoutResponse);
-        result->set(true);
-    } else {
-        return nullptr;
+        post(hostWriteResultEvent(0, id, valueHandle));
+        return true;
     }
-    return result;
+    writes.push_back({valueHandle, data, deadline, false});
+    pumpWrites();
+    return true;
 }
 
-void QtBleLink::onCharacteristicWritten(QLowEnergyService *service,
-                                        const QLowEnergyCharacteristic &characteristic)
+// Hands Qt the oldest waiting write once it has nothing else of ours: one at a time, so that
+// a write whose time has passed while it waited is dropped here and never sent.
+void QtBleLink::pumpWrites()
 {
-    auto &queue = pendingWrites[service];
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (it->characteristic == characteristic) {
-            it->result->set(true);
-            queue.erase(it);
-            return;
+    while (state == State::Connected && !writing && requests.empty() && !writes.empty()) {
+        Write &next = writes.front();
+        const CharacteristicEntry *entry = characteristicByHandle(next.handle);
+        if (!entry || Clock::now() >= next.deadline) {
+            reportWrite(next, entry ? HostStatusWriteTimeout : HostStatusWriteFailed);
+            writes.pop_front();
+            continue;
+        }
+        requests.push_back({true, next.deadline});
+        writing = true;
+        handingOver = true;
+        refusedAtOnce = false;
+        entry->service->writeCharacteristic(entry->characteristic, next.bytes,
+                                            QLowEnergyService::WriteWithResponse);
+        handingOver = false;
+        if (refusedAtOnce) {
+            requests.pop_back();
+            writing = false;
+            reportWrite(next, HostStatusWriteFailed);
+            writes.pop_front();
         }
     }
+    onWriteTimer();
 }
 
-void QtBleLink::failPendingWrites()
+// Qt is done with our oldest request of that kind: confirmed (`ok`) or refused.
+void QtBleLink::requestDone(bool isWrite, bool ok)
 {
-    for (auto &entry : pendingWrites) {
-        for (auto &pending : entry.second)
-            pending.result->set(false);
-        entry.second.clear();
+    const auto done = std::find_if(requests.begin(), requests.end(),
+                                   [isWrite](const Request &r) { return r.isWrite == isWrite; });
+    if (done == requests.end())
+        return;   // not ours: Qt's own reads and writes while walking the database
+    requests.erase(done);
+    if (isWrite && writing) {
+        writing = false;
+        if (!writes.front().reported)
+            reportWrite(writes.front(), ok ? 0 : HostStatusWriteFailed);
+        writes.pop_front();
     }
+    pumpWrites();
+}
+
+void QtBleLink::reportWrite(Write &write, uint16_t status)
+{
+    write.reported = true;
+    post(hostWriteResultEvent(status, id, write.handle));
+}
+
+// Reports every write whose time is up, and sets the timer for the next one. A write at Qt
+// stays in the queue, reported, until Qt is done with it.
+void QtBleLink::onWriteTimer()
+{
+    const Clock::time_point now = Clock::now();
+    Clock::time_point next = Clock::time_point::max();
+    for (auto it = writes.begin(); it != writes.end();) {
+        if (!it->reported && now >= it->deadline)
+            reportWrite(*it, HostStatusWriteTimeout);
+        if (it->reported && !(writing && it == writes.begin())) {
+            it = writes.erase(it);
+            continue;
+        }
+        if (!it->reported)
+            next = std::min(next, it->deadline);
+        ++it;
+    }
+    if (next == Clock::time_point::max()) {
+        writeTimer.stop();
+    } else {
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+        writeTimer.start(int(std::max<decltype(wait)>(wait, 0)));
+    }
+}
+
+// The link went: every write not yet answered failed.
+void QtBleLink::failWrites()
+{
+    for (Write &w : writes) {
+        if (!w.reported)
+            reportWrite(w, HostStatusWriteFailed);
+    }
+    writes.clear();
+    requests.clear();
+    writing = false;
+    writeTimer.stop();
 }
 
 void QtBleLink::onCharacteristicChanged(const QLowEnergyCharacteristic &characteristic,
@@ -351,9 +477,9 @@ void QtBleLink::onCharacteristicChanged(const QLowEnergyCharacteristic &characte
     auto *service = qobject_cast<QLowEnergyService *>(sender());
     for (const CharacteristicEntry &entry : characteristics) {
         if (entry.service == service && entry.characteristic == characteristic) {
-            target.post(hostNotificationEvent(id, entry.valueHandle,
-                                              reinterpret_cast<const uint8_t *>(value.constData()),
-                                              size_t(value.size())));
+            post(hostNotificationEvent(id, entry.valueHandle,
+                                       reinterpret_cast<const uint8_t *>(value.constData()),
+                                       size_t(value.size())));
             return;
         }
     }

@@ -13,12 +13,14 @@
 
 struct LoggedEvent {
     uint32_t code = 0;
-    uint16_t status = 0;        // events 4, 10 (its failure value)
-    uint32_t connId = 0;        // events 4, 10, 266
+    uint16_t status = 0;        // events 4, 267, 10 (its failure value), 0 (its value)
+    uint32_t connId = 0;        // events 4, 10, 266, 267
     uint64_t address = 0;       // events 2, 4
     bool named = false;         // event 2
     QByteArray data;            // the name (event 2), the notification (event 266)
-    uint16_t cccd = 0, valueHandle = 0;   // the 0xFAEA service's first characteristic (event 262)
+    // The 0xFAEA service's first characteristic and its first descriptor, and the second
+    // characteristic (event 262).
+    uint16_t cccd = 0, valueHandle = 0, paramHandle = 0;
 };
 
 class HostEventLog
@@ -59,7 +61,9 @@ private:
     }
     static void copy(LoggedEvent &e, uintptr_t param)
     {
-        if (e.code == HostEventDeviceFound) {
+        if (e.code == HostEventReady) {
+            e.status = uint16_t(param);
+        } else if (e.code == HostEventDeviceFound) {
             const auto *r = reinterpret_cast<const HostDeviceFoundEvent *>(param);
             e.address = bleAddressValue(r->address);
             e.named = r->name != nullptr;
@@ -77,11 +81,16 @@ private:
             const auto *r = reinterpret_cast<const HostDatabaseEvent *>(param);
             for (size_t i = 0; r->services && i < r->serviceCount; ++i) {
                 const HostService &s = r->services[i];
-                if (s.uuid == 0xFAEA && s.characteristicCount && s.characteristics[0].descriptorCount) {
+                if (s.uuid == 0xFAEA && s.characteristicCount > 1 && s.characteristics[0].descriptorCount) {
                     e.valueHandle = s.characteristics[0].valueHandle;
                     e.cccd = s.characteristics[0].descriptors[0].handle;
+                    e.paramHandle = s.characteristics[1].valueHandle;
                 }
             }
+        } else if (e.code == HostEventWriteResult) {
+            const auto *r = reinterpret_cast<const HostWriteResultEvent *>(param);
+            e.status = r->status;
+            e.connId = r->connId;
         } else if (e.code == HostEventNotification) {
             const auto *r = reinterpret_cast<const HostNotificationEvent *>(param);
             e.connId = r->connId;

@@ -32,8 +32,14 @@ bool BluezStandIn::start(QString *error)
         *error = QStringLiteral("dbus-daemon did not start: ") + bus.readAllStandardError();
         return false;
     }
+    return startService(error);
+}
+
+bool BluezStandIn::startService(QString *error)
+{
     // Debian's interpreter has the D-Bus and GLib bindings. Its standard input stays open
     // while this process lives; should the test die, the stand-in ends the bus too.
+    QByteArray line;
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER),
@@ -45,17 +51,25 @@ bool BluezStandIn::start(QString *error)
     return true;
 }
 
-void BluezStandIn::stop()
+void BluezStandIn::stopService()
 {
-    for (QProcess *process : {&service, &bus}) {
-        if (process->state() != QProcess::NotRunning) {
-            process->kill();
-            process->waitForFinished();
-        }
+    if (service.state() != QProcess::NotRunning) {
+        service.kill();
+        service.waitForFinished();
     }
 }
 
-bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out)
+void BluezStandIn::stop()
+{
+    stopService();
+    if (bus.state() != QProcess::NotRunning) {
+        bus.kill();
+        bus.waitForFinished();
+    }
+}
+
+bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out,
+                        QVariantList *all)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(
             QStringLiteral("org.bluez"), QStringLiteral("/org/imucal/standin"),
@@ -68,6 +82,8 @@ bool BluezStandIn::call(const QString &method, const QVariantList &args, QVarian
     }
     if (out)
         *out = reply.arguments().value(0);
+    if (all)
+        *all = reply.arguments();
     return true;
 }
 

@@ -14,6 +14,7 @@ import os
 import signal
 import subprocess
 import sys
+import time
 
 import dbus
 import dbus.service
@@ -38,6 +39,7 @@ BEACON_ADDRESS = "00:02:5B:F0:00:01"
 ADVERTISING_MS = 300
 CONNECT_DELAY_MS = 20
 KEEP_SENT = 20000
+CROWD_PREFIX = "00:02:5B:C0:00:"
 
 
 def uuid16(value):
@@ -60,8 +62,16 @@ class NotPermitted(dbus.DBusException):
     _dbus_error_name = "org.bluez.Error.NotPermitted"
 
 
+class InProgress(dbus.DBusException):
+    _dbus_error_name = "org.bluez.Error.InProgress"
+
+
 class InvalidArgs(dbus.DBusException):
     _dbus_error_name = "org.freedesktop.DBus.Error.InvalidArgs"
+
+
+# How SetWriteMode makes a write to the parameter characteristic end.
+WRITE_ERRORS = {"Failed": Failed, "NotPermitted": NotPermitted, "InProgress": InProgress}
 
 
 class BusObject(dbus.service.Object):
@@ -221,9 +231,9 @@ class GattCharacteristic(BusObject):
     def ReadValue(self, options):
         return self.interfaces[CHAR]["Value"]
 
-    @dbus.service.method(CHAR, in_signature="aya{sv}")
-    def WriteValue(self, value, options):
-        self.standin.write(self, bytes(value))
+    @dbus.service.method(CHAR, in_signature="aya{sv}", async_callbacks=("reply", "error"))
+    def WriteValue(self, value, options, reply, error):
+        self.standin.write(self, bytes(value), reply, error)
 
     @dbus.service.method(CHAR)
     def StartNotify(self):
@@ -284,13 +294,45 @@ class Control(dbus.service.Object):
         # "ok", "fail" (an error reply) or "hang" (no reply at all)
         self.standin.connect_mode = str(mode)
 
-    @dbus.service.method(CONTROL, in_signature="b")
-    def SetWriteFails(self, fails):
-        self.standin.write_fails = bool(fails)
+    @dbus.service.method(CONTROL, in_signature="s")
+    def SetWriteMode(self, mode):
+        # "ok", an error of WRITE_ERRORS, "hang" (no reply at all) or "drop" (the link goes
+        # during the write). Writes left hanging are answered by the new mode.
+        self.standin.write_mode = str(mode)
+        hung, self.standin.hung_writes = self.standin.hung_writes, []
+        for write in hung:
+            self.standin.write(*write)
 
     @dbus.service.method(CONTROL)
     def DropLink(self):
         self.standin.drop_link()
+
+    @dbus.service.method(CONTROL, in_signature="u")
+    def Freeze(self, ms):
+        # bluetoothd stops answering: after this reply nothing is handled for `ms`.
+        GLib.idle_add(lambda: time.sleep(ms / 1000.0))
+
+    @dbus.service.method(CONTROL)
+    def RemoveService(self):
+        # A Service Changed that takes the controller's service away.
+        self.standin.remove_service()
+
+    @dbus.service.method(CONTROL, in_signature="uu")
+    def Flood(self, rate, ms):
+        self.standin.flood(rate, ms)
+
+    @dbus.service.method(CONTROL, out_signature="udd")
+    def FloodStats(self):
+        # reports sent, and the monotonic seconds of the first and the last
+        f = self.standin.flooded
+        return dbus.UInt32(f["sent"]), dbus.Double(f["first"]), dbus.Double(f["last"])
+
+    @dbus.service.method(CONTROL, in_signature="uu")
+    def SetCrowd(self, count, name_length):
+        # `count` more devices, each with a new name of `name_length` characters at every
+        # advertisement.
+        self.standin.crowd_size = int(count)
+        self.standin.crowd_name_length = int(name_length)
 
     @dbus.service.method(CONTROL, out_signature="as")
     def Log(self):
@@ -318,6 +360,7 @@ class StandIn:
         self.adapter = None
         self.controller = None
         self.discovery_timer = None
+        self.flood_timer = None
         self.reset()
 
     # --- object bookkeeping --------------------------------------------------------------
@@ -346,6 +389,7 @@ class StandIn:
     # --- state ---------------------------------------------------------------------------
     def reset(self):
         self.stop_discovery()
+        self.stop_flood()
         if self.controller:
             self.drop_link()
         for path in [p for p in self.objects if p.startswith(ADAPTER_PATH)]:
@@ -355,11 +399,16 @@ class StandIn:
         self.beacon = None
         self.powered = True
         self.connect_mode = "ok"
-        self.write_fails = False
+        self.write_mode = "ok"
+        self.crowd_size = 0
+        self.crowd_name_length = 0
+        self.crowd = []
+        self.flooded = {"sent": 0, "first": 0.0, "last": 0.0}
         self.calls = []
         self.writes = []
         self.sent = []
         self.hung = []
+        self.hung_writes = []
         self.helper_command("off")
         self.helper_command("rate 100")
         self.set_adapter_present(True)
@@ -375,6 +424,7 @@ class StandIn:
             self.adapter = None
             self.controller = None
             self.beacon = None
+            self.crowd = []
 
     def powered_changed(self, powered):
         if not powered:
@@ -410,6 +460,14 @@ class StandIn:
             self.add(self.beacon)
         else:
             self.beacon.set_props(DEVICE, {"RSSI": rssi})
+        for i in range(self.crowd_size):
+            name = ("%d-%d " % (i, self.rssi_step) * self.crowd_name_length)[:self.crowd_name_length]
+            if i < len(self.crowd):
+                self.crowd[i].set_props(DEVICE, {"Name": dbus.String(name),
+                                                 "Alias": dbus.String(name), "RSSI": rssi})
+            else:
+                self.crowd.append(Device(self, CROWD_PREFIX + "%02X" % i, name, False))
+                self.add(self.crowd[-1])
         return True
 
     def remove_device(self, path):
@@ -467,7 +525,11 @@ class StandIn:
         device = self.controller
         if not device or not device.interfaces[DEVICE]["Connected"]:
             return
+        self.stop_flood()
         self.helper_command("off")
+        hung, self.hung_writes = self.hung_writes, []
+        for characteristic, data, reply, error in hung:
+            error(Failed("Not connected"))
         device.set_props(DEVICE, {"ServicesResolved": dbus.Boolean(False)})
         device.set_props(DEVICE, {"Connected": dbus.Boolean(False)})
         for path in sorted(p for p in self.objects if p.startswith(device.path + "/")):
@@ -481,15 +543,73 @@ class StandIn:
         characteristic.set_props(CHAR, {"Notifying": dbus.Boolean(on)})
         self.helper_command("on" if on else "off")
 
-    def write(self, characteristic, data):
+    def remove_service(self):
+        device = self.controller
+        service = self.report.path.rsplit("/", 1)[0] if device else None
+        if service in self.objects:
+            self.remove(service)
+            device.set_props(DEVICE, {"UUIDs": string_array([])})
+
+    def write(self, characteristic, data, reply, error):
         self.log("WriteValue")
         if characteristic is not self.param:
-            raise NotPermitted("Write not permitted")
-        if self.write_fails:
-            raise Failed("Operation failed with ATT error: 0x0e")
-        self.writes.append(data)
-        characteristic.interfaces[CHAR]["Value"] = byte_array(data)
-        self.helper_command("write " + data.hex())
+            error(NotPermitted("Write not permitted"))
+        elif self.write_mode in WRITE_ERRORS:
+            error(WRITE_ERRORS[self.write_mode]("Operation failed with ATT error: 0x0e"))
+        elif self.write_mode == "hang":
+            self.hung_writes.append((characteristic, data, reply, error))
+        elif self.write_mode == "drop":
+            self.drop_link()
+            error(Failed("Not connected"))
+        else:
+            self.writes.append(data)
+            characteristic.interfaces[CHAR]["Value"] = byte_array(data)
+            self.helper_command("write " + data.hex())
+            reply()
+
+    # --- floods of orientation reports ---------------------------------------------------
+    def flood(self, rate, ms):
+        """`rate` orientation reports a second for `ms`, in place of the controller's own;
+        the angle counts up, so the last one tells which report a display shows."""
+        self.stop_flood()
+        self.helper_command("off")
+        self.flooded = {"sent": 0, "first": time.monotonic(), "last": 0.0}
+        start, end = self.flooded["first"], self.flooded["first"] + ms / 1000.0
+
+        def tick():
+            now = time.monotonic()
+            due = int(rate * (min(now, end) - start)) + 1 - self.flooded["sent"]
+            for _ in range(min(due, 5000)):
+                self.notify_value(self.flood_report(self.flooded["sent"]))
+                self.flooded["sent"] += 1
+            self.flooded["last"] = time.monotonic()
+            if now < end:
+                return True
+            self.flood_timer = None
+            self.helper_command("on")
+            return False
+
+        self.flood_timer = GLib.timeout_add(2, tick)
+
+    def stop_flood(self):
+        if self.flood_timer is not None:
+            GLib.source_remove(self.flood_timer)
+            self.flood_timer = None
+
+    @staticmethod
+    def flood_report(n):
+        # Type 0: angle 1 in tenths of a degree, sign-magnitude, high byte first.
+        tenths = n % 3600
+        return bytes([0x55, 0, 0, tenths >> 8, tenths & 0xFF, 0, 0, 0, 0] + [0] * 11)
+
+    def notify_value(self, value):
+        device = self.controller
+        if (device and device.interfaces[DEVICE]["Connected"]
+                and self.report.interfaces[CHAR]["Notifying"]):
+            self.report.PropertiesChanged(CHAR, {"Value": dbus.ByteArray(value)},
+                                          dbus.Array([], signature="s"))
+            return True
+        return False
 
     # --- the controller model ------------------------------------------------------------
     def helper_command(self, line):
@@ -506,12 +626,8 @@ class StandIn:
             if not line.startswith(b"n "):
                 continue
             value = bytes.fromhex(line[2:].decode())
-            device = self.controller
-            if (device and device.interfaces[DEVICE]["Connected"]
-                    and self.report.interfaces[CHAR]["Notifying"]):
-                self.report.set_props(CHAR, {"Value": byte_array(value)})
-                if len(self.sent) < KEEP_SENT:
-                    self.sent.append(value)
+            if self.notify_value(value) and len(self.sent) < KEEP_SENT:
+                self.sent.append(value)
         return True
 
 
