@@ -483,7 +483,9 @@ void VirtualDongle::scheduleFlood(int64_t due, uint64_t generation)
             for (const Controller &controller : controllers) {
                 if (controller.connId == 0 || !controller.reportsOn)
                     continue;
-                const Protocol::Report report = controller.model.encodeReport(Protocol::OrientationReport, t);
+                // The first angle turns a tenth of a degree a report, so that no two look alike.
+                Protocol::Report report = controller.model.encodeReport(Protocol::OrientationReport, t);
+                Protocol::encodeSignMagnitude(int(floodRounds % 3600), &report[3]);
                 out.push_back(hostNotificationEvent(controller.connId, ReportHandle, report.data(), report.size()));
             }
         }
