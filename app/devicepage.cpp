@@ -113,7 +113,7 @@ void MainWindow::showUnconnected()
 {
     const bool checkWaits = calibThread && check.active();
     const bool calibrationWaits = !calibIdle;
-    ui->lab_status->setText(unconnectedStatus(checkWaits && calibrationWaits ? " Check, calibration wait"
+    ui->lab_status->setText(unconnectedStatus(checkWaits && calibrationWaits ? " Check and calibration wait"
                                               : checkWaits                   ? " The check waits"
                                               : calibrationWaits             ? " Calibration waits"
                                                                              : ""));

@@ -227,7 +227,7 @@ void TestFaults::linkEnds_data()
     QTest::newRow("adapter gone, calibration")
         << "adapter" << "calibration" << QStringList{"5 Link lost"} << " Calibration waits";
     QTest::newRow("later search, both") << "search" << "both" << QStringList{"5 Disconnected"}
-                                        << " Check, calibration wait";
+                                        << " Check and calibration wait";
     QTest::newRow("connection refused") << "refused" << "" << QStringList{"5 Disconnected", "5 Connection refused"}
                                         << "";
     QTest::newRow("connection unanswered") << "unanswered" << ""
