@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -185,12 +186,12 @@ void VirtualDongle::scheduleAdvert(int device, int64_t due, uint64_t scanGen)
         } else {
             Advertiser &advertiser = advertisers[size_t(device - ControllerCount)];
             if (advertiser.renameLength > 0) {
-                char head[40];
-                const int n = std::snprintf(head, sizeof head, "Beacon %d/%llu ", device - ControllerCount + 1,
-                                            static_cast<unsigned long long>(++advertiser.renames));
+                char head[48];
+                std::snprintf(head, sizeof head, "Beacon %d/%llu ", device - ControllerCount + 1,
+                              static_cast<unsigned long long>(++advertiser.renames));
                 advertiser.name.assign(size_t(advertiser.renameLength), char('a' + advertiser.renames % 26));
-                advertiser.name.replace(0, std::min(size_t(n), advertiser.name.size()), head, size_t(n));
-                advertiser.name.resize(size_t(advertiser.renameLength));
+                const size_t n = std::min(std::strlen(head), advertiser.name.size());
+                advertiser.name.replace(0, n, head, n);
             }
             out.push_back(hostDeviceFoundEvent(advertiser.address, advertiser.name.c_str(), rssi));
         }
