@@ -2,6 +2,7 @@
 #include "protocol.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 const char unknownName[] = "Unknown Device";
@@ -47,8 +48,10 @@ std::unique_ptr<char[]> DeviceList::copyText(const char *text)
 
 RetiredNames DeviceList::takeRetired()
 {
-    RetiredNames taken(std::move(retired));
-    retired.counter = heldBytes;
+    RetiredNames taken;
+    taken.names.swap(retired.names);
+    taken.bytes = std::exchange(retired.bytes, 0);
+    taken.counter = heldBytes;
     return taken;
 }
 
