@@ -28,6 +28,9 @@ void MainWindow::on_btn_start_calib_clicked()
     connect(magThread, SIGNAL(magSender()), this, SLOT(DisplayMagData()));
     magThread->start(QThread::InheritPriority);
     calibIdle = false;
+    // Without a controller the new recording waits; the status says so.
+    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+        showUnconnected();
 }
 
 void MainWindow::DisplayMagData()
@@ -86,6 +89,8 @@ void MainWindow::on_btn_stationary_check_clicked()
     }
     calibThread->startTicks();
     check.start();
+    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+        showUnconnected();
 }
 
 void MainWindow::DisplayValidData()

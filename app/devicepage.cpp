@@ -3,10 +3,23 @@
 #include "ui_mainwindow.h"
 
 #include "btthread.h"
+#include "controlsdisplay.h"
 #include "tooloptions.h"
 
 #include <QMessageBox>
 #include <QThread>
+
+namespace {
+
+// The status the form starts with, and what a procedure waiting for a controller adds to it.
+QString unconnectedStatus(const char *waiting)
+{
+    return QStringLiteral("<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
+                          "Status:Unconnected!%1</span></p></body></html>")
+            .arg(QLatin1String(waiting));
+}
+
+} // namespace
 
 void MainWindow::on_btn_search_clicked()
 {
@@ -59,6 +72,7 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     case 5:
         // The link has ended; the next one starts afresh.
         check.newLink();
+        showUnconnected();
         break;
     case 3:
         // A controller keeps its first entry; later sightings change nothing.
@@ -90,4 +104,23 @@ void MainWindow::on_btn_connect_clicked()
             return;
         }
     }
+}
+
+// The look the window has before any connection: the form's status, the lights out, the
+// trigger bar and the joystick cross as the form shows them; the 3-D model keeps its pose. A
+// check or calibration under way goes on and waits for reports, and the status says so.
+void MainWindow::showUnconnected()
+{
+    const bool checkWaits = calibThread && check.active();
+    const bool calibrationWaits = !calibIdle;
+    ui->lab_status->setText(unconnectedStatus(checkWaits && calibrationWaits ? " Check and calibration wait"
+                                              : checkWaits                   ? " The check waits"
+                                              : calibrationWaits             ? " Calibration waits"
+                                                                             : ""));
+    for (QLabel *light : {ui->lab_light_left, ui->lab_light_middle, ui->lab_light_right, ui->lab_light_power,
+                          ui->lab_light_back, ui->lab_trigger_stick, ui->lab_rocker_light})
+        light->clear();
+    ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    ui->lab_trigger_progress->setFrameRect(QRect());
+    ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(0, 0));
 }

@@ -61,6 +61,7 @@ private:
     friend struct MainWindowProbe;   // lets tests read the state the slots share
 
     void initSkin();
+    void showUnconnected();
     void stopWorkers();
     void closeEvent(QCloseEvent *event) override;
     void recordWrite(const char *answer, int status);

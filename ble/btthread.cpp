@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
@@ -20,11 +21,29 @@ char textDongleFailed[] = "Dongle failed to initialize!Please insert the dongle 
 char textDongleReady[] = "uEnergy Host library is intialized\n";
 char textWriteSuccess[] = "Write data success!";
 char textWriteFail[] = "Write data fail!";
+char textConnectRefused[] = "Connection refused";
+char textConnectFailed[] = "Connection failed";
+char textLinkLost[] = "Link lost";
+char textDisconnected[] = "Disconnected";
+
+// The identifier of the notes the window's calls post to the worker's queue; the host layer
+// never hands it out.
+constexpr uint32_t NoteMessage = 0;
+// The worker takes at most one notification a millisecond, so this many waiting are about a
+// second's worth; older ones are dropped.
+constexpr size_t NotificationBacklog = 1000;
 
 // The longest device name an advertisement can carry, in bytes.
 constexpr size_t LongestName = 248;
 // The service search reports its position in eight bits, with 255 meaning "none".
 constexpr size_t ServiceNotFound = 255;
+
+// Taken while a queued call to a worker is made, and by the call before it runs.
+std::mutex &queuedCallLock()
+{
+    static std::mutex lock;
+    return lock;
+}
 
 void console(const char *text)
 {
@@ -39,6 +58,7 @@ BtThread::BtThread()
       queue(std::make_shared<HostThreadQueue>())
 {
     std::memset(reportBuffer, 0, sizeof reportBuffer);
+    queue->setBacklogLimit(&BtThread::isDroppableReport, NotificationBacklog);
     // The signals cross to the window's thread by queued delivery.
     qRegisterMetaType<char *>("char*");
     qRegisterMetaType<IMU_POS>("IMU_POS");
@@ -48,6 +68,9 @@ BtThread::BtThread()
 BtThread::~BtThread()
 {
     stop();
+    // Orders the making of the last queued call before its deletion with this object, should
+    // it not have run.
+    std::lock_guard<std::mutex> lock(queuedCallLock());
 }
 
 void BtThread::stop()
@@ -83,6 +106,10 @@ void BtThread::run()
 
     HostMessage message;
     while (HostGetMessage(&message)) {
+        if (message.message == NoteMessage) {
+            handleNote(message.code);
+            continue;
+        }
         // Without a successful initialisation no message is a library event.
         if (hostMsgId == 0 || message.message != hostMsgId)
             continue;
@@ -90,6 +117,60 @@ void BtThread::run()
     }
 
     HostAttachThreadQueue(nullptr);
+}
+
+uint64_t BtThread::droppedReports() const
+{
+    return queue->dropped();
+}
+
+// Runs on the posting thread for every message. Reports may be dropped when too many wait;
+// an acknowledgement, and every event that is not a notification, never.
+bool BtThread::isDroppableReport(const HostMessage &message)
+{
+    if (message.message == NoteMessage || message.code != HostEventNotification || message.param == 0)
+        return false;
+    const auto *event = reinterpret_cast<const HostNotificationEvent *>(message.param);
+    if (!event->data)
+        return true;
+    Protocol::ReportState scratch;
+    const size_t length = std::min<size_t>(event->length, sizeof reportBuffer);
+    return Protocol::decodeReport(event->data, length, scratch).ack == Protocol::ReportAck::None;
+}
+
+void BtThread::note(CallNote what)
+{
+    HostPostThreadMessage(queue, NoteMessage, what, 0);
+}
+
+void BtThread::handleNote(uint32_t what)
+{
+    switch (what) {
+    case NoteConnecting:
+        link = Connecting;
+        break;
+    case NoteConnectRefused:
+        if (link == Connecting)
+            endLink(textConnectRefused);
+        break;
+    case NoteDisconnected:
+        if (link == Linked)
+            endLink(textDisconnected);
+        break;
+    case NoteScanRestarted:
+        if (link != NoLink)
+            endLink(textDisconnected);
+        break;
+    default:
+        break;
+    }
+}
+
+void BtThread::endLink(char *why)
+{
+    link = NoLink;
+    linkGone = true;
+    emit BtSender(5, why, nullptr);
 }
 
 void BtThread::handleEvent(uint32_t code, uintptr_t param)
@@ -111,8 +192,14 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         const auto *event = reinterpret_cast<const HostConnectResultEvent *>(param);
         if (event && event->status == 0) {
             connId = event->connId;
+            link = Linked;
+            linkGone = false;
+            // Until its database is read, the new link has no parameter characteristic.
+            paramHandle = 0;
             if (event->connId != 0)
                 CsrBleClientDiscoverDatabase(event->connId);
+        } else if (event && link == Connecting) {
+            endLink(textConnectFailed);
         }
         break;
     }
@@ -127,6 +214,8 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         if (event && event->failure != 0) {
             CsrBleHostCancel();
             CsrBleHostDisconnect(connId);
+            if (link != NoLink)
+                endLink(textLinkLost);
         }
         break;
     }
@@ -145,7 +234,17 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
             console("test");
         break;
     }
+    case HostEventWriteResult: {
+        // A write that was accepted and then refused, lost with its link, or never confirmed.
+        const auto *event = reinterpret_cast<const HostWriteResultEvent *>(param);
+        if (event && event->status != 0)
+            emit BtSender(4, textWriteFail, nullptr);
+        break;
+    }
     case HostEventNotification:
+        // What an ended link still had on its way is not shown.
+        if (linkGone)
+            break;
         handleNotification(reinterpret_cast<const HostNotificationEvent *>(param));
         // Holds the worker to at most one notification per millisecond.
         QThread::msleep(1);
@@ -170,6 +269,25 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
     if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
         emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
     }
+    releaseRetiredNames();
+}
+
+// A name replaced by a later sighting may still be on its way to a receiver in an earlier
+// announcement. Receivers live in this object's thread, so a queued call to this object runs
+// after every delivery posted before it, and frees the names then.
+void BtThread::releaseRetiredNames()
+{
+    RetiredNames retired = deviceList.takeRetired();
+    if (retired.empty())
+        return;
+    auto names = std::make_shared<RetiredNames>(std::move(retired));
+    // Qt's queue orders the making of the call before its running, but ThreadSanitizer cannot
+    // see that: the call is made under a lock that it takes again before it reads anything.
+    std::lock_guard<std::mutex> making(queuedCallLock());
+    QMetaObject::invokeMethod(this, [names]() mutable {
+        { std::lock_guard<std::mutex> made(queuedCallLock()); }
+        names.reset();
+    }, Qt::QueuedConnection);
 }
 
 void BtThread::handleDatabase(const HostDatabaseEvent *event)
@@ -235,18 +353,26 @@ void BtThread::connectDevice(const char *addressText)
     connectAddr = address;
     if (CsrBleHostSetConnectionParams(0xFFFF, 0xFFFF, 6, 6, 0, 500) == 0)
         return;
-    console(CsrBleHostConnect(connectAddr) ? "OK\n" : "Fail\n");
+    // Noted before the call: the attempt's events may reach the worker before it returns.
+    note(NoteConnecting);
+    const int accepted = CsrBleHostConnect(connectAddr);
+    if (!accepted)
+        note(NoteConnectRefused);
+    console(accepted ? "OK\n" : "Fail\n");
 }
 
 int BtThread::disconnectDevice()
 {
-    return CsrBleHostDisconnect(connId);
+    const int result = CsrBleHostDisconnect(connId);
+    note(NoteDisconnected);
+    return result;
 }
 
 int BtThread::restartScan()
 {
     CsrBleHostCancel();
     CsrBleHostDisconnect(connId);
+    note(NoteScanRestarted);
     return CsrBleHostStartLEScan();
 }
 
@@ -254,10 +380,16 @@ bool BtThread::saveParam(MAG_PARAM param)
 {
     if (!isRunning())
         return false;
-    const Protocol::ParamFrame frame = Protocol::buildParamFrame(param);
-    const int written = CsrBleClientWriteCfmCharByHandle(connId, paramHandle, 0,
-                                                         uint16_t(frame.size()), frame.data());
+    const uint32_t id = connId;
+    const uint16_t handle = paramHandle;
+    int written = 0;
+    if (link == Linked && handle != 0) {
+        const Protocol::ParamFrame frame = Protocol::buildParamFrame(param);
+        written = CsrBleClientWriteCfmCharByHandle(id, handle, 0, uint16_t(frame.size()), frame.data());
+    }
     console(written ? "success!" : "fail!");
+    if (!written)
+        return false;
     QThread::msleep(1000);
     return true;
 }

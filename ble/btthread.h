@@ -23,16 +23,33 @@ public:
     BtThread();
     ~BtThread() override;
 
-    // Called on the GUI thread; each calls the host layer directly.
+    // Called on the GUI thread; each calls the host layer directly and returns as soon as it
+    // does. The end of a link that one of them causes is announced by the worker, in order
+    // with its other signals.
     void connectDevice(const char *addressText);
     int disconnectDevice();
     int restartScan();
+    // Writes the parameter frame. False when it cannot go out: the worker is not running, no
+    // controller is connected or its parameter characteristic is not known, or the host layer
+    // refuses the write. Once a frame went out the caller is held for one second; whether it
+    // arrived is announced later (code 4).
     bool saveParam(MAG_PARAM param);
 
-    // Ends the event loop (a quit message) and waits for the thread. Safe before start.
+    // Ends the event loop (the quit message, which comes before any event still waiting) and
+    // waits for the thread. Safe before start.
     void stop();
 
+    // Notifications dropped unread because more than a second of them waited. Any thread.
+    uint64_t droppedReports() const;
+    // Bytes held for device names, those announced and still on their way included. Any thread.
+    size_t deviceNameBytes() const { return deviceList.nameBytes(); }
+
 signals:
+    // Codes: -2 started, -1 dongle failed, 2 dongle ready, 3 device found (its name and
+    // address text), 4 the answer to a parameter write, 5 a link, or a connection under way,
+    // has ended (why, and a null address). Receivers live in the thread that owns this object
+    // and take their copies of the texts when the delivery runs: names replaced since are
+    // freed by a queued call to this object that follows the deliveries.
     void BtSender(int code, char *text, char *addressText);
     void posSender(IMU_POS pos);
     void rawSender(IMU_RAW raw);
@@ -48,10 +65,21 @@ protected:
 private:
     friend struct BtThreadFuzzAccess;  // lets the fuzz target drive the event handlers without the thread
 
+    // Whether a link exists, or one is being made, as far as the worker has heard.
+    enum Link { NoLink, Connecting, Linked };
+    // Messages the window's calls post to the worker's own queue, so that what they change is
+    // announced in order with the events around them.
+    enum CallNote : uint32_t { NoteConnecting, NoteConnectRefused, NoteDisconnected, NoteScanRestarted };
+
+    void note(CallNote what);
+    void handleNote(uint32_t what);
+    void endLink(char *why);
     void handleEvent(uint32_t code, uintptr_t param);
     void handleDeviceFound(const HostDeviceFoundEvent *event);
     void handleDatabase(const HostDatabaseEvent *event);
     void handleNotification(const HostNotificationEvent *event);
+    void releaseRetiredNames();
+    static bool isDroppableReport(const HostMessage &message);
 
     Protocol::ReportState report;   // rawSample, posSample, btn, rock_x, rock_y, trig
     uint32_t hostMsgId = 0;
@@ -59,6 +87,10 @@ private:
     std::atomic<uint32_t> connId{0};
     uint16_t reportHandle = 0;
     std::atomic<uint16_t> paramHandle{0};
+    std::atomic<int> link{NoLink};   // written by the worker only
+    // Set when a link ends: notifications still on their way from it are not shown. A new
+    // link clears it.
+    bool linkGone = false;
     BleAddress connectAddr{};
 
     std::shared_ptr<HostThreadQueue> queue;   // this worker's message queue

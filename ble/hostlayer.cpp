@@ -77,20 +77,42 @@ uint32_t freshMessageId()
 
 } // namespace
 
+void HostThreadQueue::setBacklogLimit(Droppable isDroppable, size_t maxWaiting)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    droppable = isDroppable;
+    limit = maxWaiting;
+}
+
 void HostThreadQueue::post(const HostMessage &message, std::shared_ptr<const void> storage)
 {
+    // Decided before the lock: the predicate reads the record, which the caller keeps alive.
+    const Droppable isDroppable = droppable;
+    const bool mayDrop = isDroppable && isDroppable(message);
+    Entry dropped{0, HostMessage{}, nullptr};
     {
         std::lock_guard<std::mutex> lock(mutex);
-        entries.push_back(Entry{message, std::move(storage), false});
+        Entry entry{posted++, message, std::move(storage)};
+        if (!mayDrop) {
+            kept.push_back(std::move(entry));
+        } else {
+            if (backlog.size() >= limit && !backlog.empty()) {
+                dropped = std::move(backlog.front());
+                backlog.pop_front();
+                droppedCount.fetch_add(1, std::memory_order_relaxed);
+            }
+            backlog.push_back(std::move(entry));
+        }
     }
     ready.notify_one();
+    // `dropped` releases its record here, outside the lock.
 }
 
 void HostThreadQueue::postQuit()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        entries.push_back(Entry{HostMessage{0, 0, 0}, nullptr, true});
+        quit = true;
     }
     ready.notify_one();
 }
@@ -100,15 +122,22 @@ bool HostThreadQueue::take(HostMessage *message)
     std::shared_ptr<const void> previous;
     std::unique_lock<std::mutex> lock(mutex);
     previous = std::move(held);
-    ready.wait(lock, [this] { return !entries.empty(); });
-    Entry entry = std::move(entries.front());
-    entries.pop_front();
+    ready.wait(lock, [this] { return quit || !kept.empty() || !backlog.empty(); });
+    if (quit) {
+        quit = false;
+        lock.unlock();
+        return false;
+    }
+    std::deque<Entry> &line = backlog.empty() || (!kept.empty() && kept.front().order < backlog.front().order)
+            ? kept : backlog;
+    Entry entry = std::move(line.front());
+    line.pop_front();
     if (message)
         *message = entry.message;
     held = std::move(entry.storage);
     lock.unlock();
     // `previous` is released here, outside the lock: its owner may do anything on release.
-    return !entry.quit;
+    return true;
 }
 
 void HostAttachThreadQueue(std::shared_ptr<HostThreadQueue> queue)

@@ -182,7 +182,9 @@ void HostAttachThreadQueue(std::shared_ptr<HostThreadQueue> queue);
 
 // Consumer side, the bound thread only. Blocks until a message is there and returns false
 // for the quit message, true otherwise. The record behind `param` stays valid until the next
-// call; messages come in the order they were posted.
+// call; messages come in the order they were posted, except that the quit message comes
+// before all others and that a queue with a backlog limit drops the oldest of the messages
+// it may drop (see HostThreadQueue::setBacklogLimit).
 bool HostGetMessage(HostMessage *msg);
 
 // Any thread. Queues the message and wakes the consumer; never runs the consumer's code and

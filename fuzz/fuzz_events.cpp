@@ -193,6 +193,7 @@ bool handledCode(uint32_t code)
     case HostEventReady: case HostEventDeviceFound: case HostEventConnectResult:
     case HostEventJustWorks: case HostEventFailure: case HostEventConnUpdate:
     case HostEventDatabase: case HostEventStatus: case HostEventNotification:
+    case HostEventWriteResult:
         return true;
     default:
         return false;
@@ -240,7 +241,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             uintptr_t param = 0;
             std::shared_ptr<const void> storage;
 
-            switch (in.ConsumeIntegralInRange<int>(0, 9)) {
+            switch (in.ConsumeIntegralInRange<int>(0, 10)) {
             case 0:
                 code = HostEventReady;
                 param = in.ConsumeBool() ? 0 : in.ConsumeIntegral<uintptr_t>();
@@ -336,6 +337,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 code = HostEventNotification;
                 param = reinterpret_cast<uintptr_t>(&holder->record);
                 storage = holder;
+                break;
+            }
+            case 10: {
+                auto record = std::make_shared<HostWriteResultEvent>();
+                record->type = HostEventWriteResult;
+                record->status = takeStatus(in);
+                record->connId = in.ConsumeIntegral<uint32_t>();
+                record->handle = in.ConsumeIntegral<uint16_t>();
+                code = HostEventWriteResult;
+                param = reinterpret_cast<uintptr_t>(record.get());
+                storage = record;
                 break;
             }
             case 9:

@@ -435,7 +435,7 @@ int HeadlessRunner::recordWrite()
     line.add("values", valueArray(writeValues)).add("answer", answerText);
     report(line, QStringLiteral("write %1: %2").arg(valueText(writeValues), answerText), status);
     if (status == StatusFailed)
-        failures << QStringLiteral("the controller answered \"fail\"");
+        failures << QStringLiteral("the write failed");
     return status;
 }
 

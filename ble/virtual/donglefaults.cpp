@@ -28,6 +28,28 @@ void DongleFaults::setWriteRefused(bool refused)
     set(&Settings::writeRefused, refused);
 }
 
+void DongleFaults::setWriteFailsLater(bool fails)
+{
+    set(&Settings::writeFailsLater, fails);
+}
+
+void DongleFaults::setWriteUnanswered(bool unanswered)
+{
+    set(&Settings::writeUnanswered, unanswered);
+}
+
+void DongleFaults::setAdapterGone(bool gone)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    dongle.setAdapterGone(gone);
+}
+
+void DongleFaults::setFlood(int perSecond)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    dongle.setFlood(perSecond);
+}
+
 void DongleFaults::injectLinkFailure()
 {
     EventScheduler::Lock lock(dongle.scheduler);
@@ -48,5 +70,11 @@ void DongleFaults::injectNotification(const std::vector<uint8_t> &bytes)
 void DongleFaults::addAdvertisers(int count)
 {
     EventScheduler::Lock lock(dongle.scheduler);
-    dongle.addAdvertisers(count);
+    dongle.addAdvertisers(count, 0);
+}
+
+void DongleFaults::addRenamingAdvertisers(int count, int nameLength)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    dongle.addAdvertisers(count, nameLength);
 }

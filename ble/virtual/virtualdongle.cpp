@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -33,6 +34,8 @@ constexpr int64_t ConnectDelayMs = 40;
 constexpr int64_t ConnUpdateDelayMs = 60;
 constexpr int64_t ConnectTimeoutMs = 1000;
 constexpr int64_t DiscoveryDelayMs = 30;
+constexpr int64_t WriteConfirmDelayMs = 5;
+constexpr int64_t WriteTimeoutMs = 1000;
 
 bool sameAddress(const BleAddress &a, const BleAddress &b)
 {
@@ -156,7 +159,7 @@ bool VirtualDongle::start()
     if (!initialised)
         return false;
     started = true;
-    const bool present = !faultControl.settings.dongleAbsent;
+    const bool present = !faultControl.settings.dongleAbsent && !adapterGone;
     scheduler.schedule(now() + ReadyDelayMs, false, [this, present](int64_t, Events &out) {
         ready = present;
         out.push_back(hostReadyEvent(present));
@@ -181,7 +184,15 @@ void VirtualDongle::scheduleAdvert(int device, int64_t due, uint64_t scanGen)
                                                    rssi));
             }
         } else {
-            const Advertiser &advertiser = advertisers[size_t(device - ControllerCount)];
+            Advertiser &advertiser = advertisers[size_t(device - ControllerCount)];
+            if (advertiser.renameLength > 0) {
+                char head[48];
+                std::snprintf(head, sizeof head, "Beacon %d/%llu ", device - ControllerCount + 1,
+                              static_cast<unsigned long long>(++advertiser.renames));
+                advertiser.name.assign(size_t(advertiser.renameLength), char('a' + advertiser.renames % 26));
+                const size_t n = std::min(std::strlen(head), advertiser.name.size());
+                advertiser.name.replace(0, n, head, n);
+            }
             out.push_back(hostDeviceFoundEvent(advertiser.address, advertiser.name.c_str(), rssi));
         }
         scheduleAdvert(device, t + AdvertisingPeriodMs, scanGen);
@@ -191,6 +202,10 @@ void VirtualDongle::scheduleAdvert(int device, int64_t due, uint64_t scanGen)
 bool VirtualDongle::startLeScan()
 {
     EventScheduler::Lock lock(scheduler);
+    if (started && adapterGone) {
+        scheduler.schedule(now(), false, [](int64_t, Events &out) { out.push_back(hostReadyEvent(false)); });
+        return false;
+    }
     if (!ready)
         return false;
     scanning = true;
@@ -236,15 +251,16 @@ bool VirtualDongle::setConnectionParams(uint16_t, uint16_t, uint16_t intervalMin
                                         uint16_t intervalMax, uint16_t, uint16_t)
 {
     EventScheduler::Lock lock(scheduler);
-    return started && intervalMin <= intervalMax;
+    return started && !adapterGone && intervalMin <= intervalMax;
 }
 
 bool VirtualDongle::connect(const BleAddress &address)
 {
     EventScheduler::Lock lock(scheduler);
-    if (!ready || faultControl.settings.connectRefused || connectPending)
+    if (!ready || adapterGone || faultControl.settings.connectRefused || connectPending)
         return false;
     connectPending = true;
+    pendingPeer = address;
     const int64_t t = now();
     const int index = findController(address);
     const bool reachable = index >= 0 && controllers[size_t(index)].connId == 0
@@ -253,7 +269,7 @@ bool VirtualDongle::connect(const BleAddress &address)
         // Nobody answers: the attempt times out.
         scheduler.schedule(t + ConnectTimeoutMs, true, [this, address](int64_t, Events &out) {
             connectPending = false;
-            out.push_back(hostConnectResultEvent(HostStatusConnectFailed, 0, address));
+            out.push_back(hostConnectResultEvent(HostStatusConnectionTimeout, 0, address));
         });
         return true;
     }
@@ -340,11 +356,30 @@ bool VirtualDongle::writeCharByHandle(uint32_t connId, uint16_t handle, uint16_t
 {
     EventScheduler::Lock lock(scheduler);
     Controller *controller = controllerForConnection(connId);
-    if (faultControl.settings.writeRefused || !controller || handle != ParamHandle || offset != 0
+    const DongleFaults::Settings &faults = faultControl.settings;
+    if (faults.writeRefused || !controller || handle != ParamHandle || offset != 0
         || (length > 0 && !data))
         return false;
-    controller->model.writeParameter(data, length, now());
+    const int64_t t = now();
+    if (faults.writeUnanswered) {
+        scheduleWriteResult(t + WriteTimeoutMs, HostStatusWriteTimeout, connId, handle);
+    } else if (faults.writeFailsLater) {
+        scheduleWriteResult(t + WriteConfirmDelayMs, HostStatusWriteFailed, connId, handle);
+    } else {
+        controller->model.writeParameter(data, length, t);
+        scheduleWriteResult(t + WriteConfirmDelayMs, 0, connId, handle);
+    }
     return true;
+}
+
+void VirtualDongle::scheduleWriteResult(int64_t due, uint16_t status, uint32_t connId, uint16_t handle)
+{
+    // Not cancellable: every accepted write gets its outcome.
+    scheduler.schedule(due, false, [this, status, connId, handle](int64_t, Events &out) {
+        const bool linkGone = controllerForConnection(connId) == nullptr;
+        out.push_back(hostWriteResultEvent(status == 0 && linkGone ? uint16_t(HostStatusWriteFailed) : status,
+                                           connId, handle));
+    });
 }
 
 // --- Reports ---------------------------------------------------------------------------
@@ -393,19 +428,70 @@ void VirtualDongle::notifyAll(const std::vector<uint8_t> &bytes, Events &out)
     }
 }
 
-void VirtualDongle::addAdvertisers(int count)
+void VirtualDongle::addAdvertisers(int count, int renameLength)
 {
     const int64_t t = now();
     for (int i = 0; i < count; ++i) {
         const int number = int(advertisers.size());
         char name[32];
         std::snprintf(name, sizeof name, "Beacon %d", number + 1);
-        advertisers.push_back(Advertiser{makeBleAddress(AdvertiserBase + uint64_t(number)), name});
+        advertisers.push_back(Advertiser{makeBleAddress(AdvertiserBase + uint64_t(number)), name,
+                                         std::max(0, renameLength), 0});
         if (scanning)
             scheduleAdvert(ControllerCount + number,
                            t + 1 + (AdvertisingPeriodMs - 1) * i / std::max(1, count),
                            scanGeneration);
     }
+}
+
+void VirtualDongle::setAdapterGone(bool gone)
+{
+    if (gone == adapterGone)
+        return;
+    adapterGone = gone;
+    if (!gone)
+        return;
+    scanning = false;
+    ++scanGeneration;
+    scheduler.schedule(now(), false, [this](int64_t, Events &out) {
+        failLinks(out);
+        if (connectPending) {
+            // The attempt's own events go with the adapter.
+            scheduler.dropCancellable();
+            connectPending = false;
+            out.push_back(hostConnectResultEvent(HostStatusConnectFailed, 0, pendingPeer));
+        }
+    });
+}
+
+void VirtualDongle::setFlood(int perSecond)
+{
+    floodRate = std::max(0, perSecond);
+    const uint64_t generation = ++floodGeneration;
+    if (floodRate == 0)
+        return;
+    floodStart = now();
+    floodRounds = 0;
+    scheduleFlood(floodStart + 1, generation);
+}
+
+void VirtualDongle::scheduleFlood(int64_t due, uint64_t generation)
+{
+    scheduler.schedule(due, false, [this, generation](int64_t t, Events &out) {
+        if (generation != floodGeneration)
+            return;
+        for (const int64_t rounds = floodRate * (t - floodStart) / 1000; floodRounds < rounds; ++floodRounds) {
+            for (const Controller &controller : controllers) {
+                if (controller.connId == 0 || !controller.reportsOn)
+                    continue;
+                // The first angle turns a tenth of a degree a report, so that no two look alike.
+                Protocol::Report report = controller.model.encodeReport(Protocol::OrientationReport, t);
+                Protocol::encodeSignMagnitude(int(floodRounds % 3600), &report[3]);
+                out.push_back(hostNotificationEvent(controller.connId, ReportHandle, report.data(), report.size()));
+            }
+        }
+        scheduleFlood(t + 1, generation);
+    });
 }
 
 // --- Test and benchmark interface ------------------------------------------------------

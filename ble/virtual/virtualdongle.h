@@ -90,6 +90,8 @@ private:
     struct Advertiser {
         BleAddress address{};
         std::string name;
+        int renameLength = 0;       // > 0: a new name of this length at every advertisement
+        uint64_t renames = 0;
     };
     // One controller: what it advertises, its model, and its link.
     struct Controller {
@@ -113,7 +115,11 @@ private:
     // What the faults inject, at the time they run.
     void failLinks(Events &out);
     void notifyAll(const std::vector<uint8_t> &bytes, Events &out);
-    void addAdvertisers(int count);
+    void addAdvertisers(int count, int renameLength);
+    void setAdapterGone(bool gone);
+    void setFlood(int perSecond);
+    void scheduleFlood(int64_t due, uint64_t generation);
+    void scheduleWriteResult(int64_t due, uint16_t status, uint32_t connId, uint16_t handle);
 
     std::vector<Controller> controllers;    // ControllerCount of them
     std::vector<Advertiser> advertisers;    // added by the faults
@@ -125,6 +131,12 @@ private:
     bool scanning = false;
     uint64_t scanGeneration = 0;
     bool connectPending = false;
+    BleAddress pendingPeer{};
+    bool adapterGone = false;
+    int floodRate = 0;
+    int64_t floodStart = 0;
+    int64_t floodRounds = 0;
+    uint64_t floodGeneration = 0;
     uint32_t nextConnId = 1;
     uint16_t nextUpdateId = 1;
     int rate = 100;

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 
 namespace {
@@ -20,7 +21,9 @@ QString text(const BleAddress &address)
 }
 
 // A pairing request from this address is the sync marker; the worker answers it by a call.
+// One from the hold address keeps the worker in that call until released.
 const uint64_t MarkerAddress = 0xFFFFFFFFFFFFull;
+const uint64_t HoldAddress = 0xFFFFFFFFFFFEull;
 
 // A host layer that records every call with its arguments; calls named in `refused` fail.
 class ScriptedBackend : public HostBackend
@@ -28,6 +31,8 @@ class ScriptedBackend : public HostBackend
 public:
     std::atomic<int> markers{0};
     std::mutex mutex;
+    std::condition_variable released;
+    bool holding = false;
     QStringList calls, refused;
     HostEventTarget target;
 
@@ -66,6 +71,12 @@ public:
     {
         if (bleAddressValue(a) == MarkerAddress)
             return ++markers;
+        if (bleAddressValue(a) == HoldAddress) {
+            std::unique_lock<std::mutex> lock(mutex);
+            holding = true;
+            released.wait(lock, [this] { return !holding; });
+            return true;
+        }
         return record(QString("justWorks(%1,%2,%3)").arg(text(a)).arg(accept).arg(bond));
     }
     bool acceptConnUpdate(uint32_t id, uint16_t value, uint8_t accept) override
@@ -118,7 +129,6 @@ private slots:
     void cleanup();
     void events_data();
     void events();
-    void saveParam();
 
 private:
     bool sync();
@@ -206,6 +216,17 @@ void TestBtThread::run(const QString &command)
         else if (rest == "no characteristics")
             record->services[2].characteristicCount = 0;
         backend->post(event);
+    } else if (verb == "hold") {
+        backend->post(hostJustWorksEvent(makeBleAddress(HoldAddress)));
+        QTRY_VERIFY([this] { std::lock_guard<std::mutex> lock(backend->mutex); return backend->holding; }());
+    } else if (verb == "release") {
+        { std::lock_guard<std::mutex> lock(backend->mutex); backend->holding = false; }
+        backend->released.notify_all();
+    } else if (verb == "flood") {   // reports of a type that is not decoded
+        for (int i = arg.toInt(); i > 0; --i)
+            run(report(7, "000000000000"));
+    } else if (verb == "wres") {
+        backend->post(hostWriteResultEvent(number, 7, 18));
     } else if (verb == "status") {
         backend->post(hostStatusEvent(number));
     } else if (verb == "note") {
@@ -231,10 +252,16 @@ void TestBtThread::run(const QString &command)
             QCOMPARE(worker->disconnectDevice(), 1);
         else if (verb == "rescan")
             worker->restartScan();
-        else if (verb == "save")
-            QVERIFY(worker->saveParam(MAG_PARAM{v[0].toShort(), v[1].toShort(), v[2].toShort(),
-                                                v[3].toShort(), v[4].toShort(), v[5].toShort()}));
-        else
+        else if (verb == "dropped")
+            QCOMPARE(worker->droppedReports(), quint64(arg.toULongLong()));
+        else if (verb == "save") {
+            // Whether the frame went out, and whether the caller was held for the pause.
+            QElapsedTimer held;
+            held.start();
+            const bool sent = worker->saveParam(MAG_PARAM{v[0].toShort(), v[1].toShort(), v[2].toShort(),
+                                                          v[3].toShort(), v[4].toShort(), v[5].toShort()});
+            log << QString("saved %1 held %2").arg(sent).arg(held.elapsed() >= 1000);
+        } else
             qFatal("bad command %s", qPrintable(command));
     }
 }
@@ -262,7 +289,22 @@ void TestBtThread::events_data()
                        "bt 3|Unknown Device|000000000001"} << "";
     QTest::newRow("id 0 and failure 0 ignored, a failed connection keeps the id")
         << QStringList{"conn 0 0", "fail 0", "conn 0 7", "conn 5 9", "fail 1"}
-        << QStringList{"discover(7)", "cancel", "disconnect(7)"} << QStringList() << "";
+        << QStringList{"discover(7)", "cancel", "disconnect(7)"} << QStringList{"bt 5|Link lost|null"} << "";
+    QTest::newRow("bad address texts call nothing; attempts that fail end; a lost link's late reports are "
+                  "not shown, the next link's are")
+        << QStringList{"connect 123456789ABCD", "connect 12345678-ABC", "connect 00AB0C00000D", "conn 5 0", "refuse connect", "connect 00AB0C00000D", "conn 0 7",
+                       report(0, "000A000A000A"), "fail 1", report(0, "0014000A000A"), "conn 0 8", report(0, "001E000A000A")}
+        << QStringList{"stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
+                       "stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
+                       "discover(7)", "cancel", "disconnect(7)", "discover(8)"}
+        << QStringList{"bt 5|Connection failed|null", "bt 5|Connection refused|null", "pos 1.0,1.0,1.0",
+                       "btn 0,0,0,0", "bt 5|Link lost|null", "pos 3.0,1.0,1.0", "btn 0,0,0,0"} << "OK\nFail\n";
+    // More than a second of notifications waiting: the oldest reports go; acknowledgements
+    // and other events stay, in order.
+    QTest::newRow("backlog") << QStringList{"hold", "note 5501010000000000000000000000000001", "flood 1000",
+                                            report(0, "0014000A000A"), "conn 0 7", "release", "dropped 1"}
+        << QStringList{"discover(7)"} << QStringList{"bt 4|Write data success!|null", "pos 2.0,1.0,1.0", "btn 0,0,0,0"}
+        << "";
     QTest::newRow("just works and connection update accepted") << QStringList{"jw 123456789ABC", "update 42"}
         << QStringList{"justWorks(123456789ABC,1,1)", "acceptUpdate(0,42,1)"} << QStringList() << "";
     QTest::newRow("database: the first controller service switches reports on")
@@ -286,19 +328,26 @@ void TestBtThread::events_data()
         << QStringList() << QStringList{"pos 1.0,1.0,1.0", "btn 0,0,0,0", "raw 0,0,0,0,0,0,1,1,1"} << "";
     QTest::newRow("status 0 prints; null records and unknown codes are ignored")
         << QStringList{"status 0", "status 1", "null 2", "null 4", "null 9", "null 10", "null 12", "null 262",
-                       "null 265", "null 266", "code 1", "code 3", "code 5", "code 11", "code 13", "code 261",
-                       "code 263", "code 264", "code 267", "code 65536"}
+                       "null 265", "null 266", "null 267", "code 1", "code 3", "code 5", "code 11", "code 13",
+                       "code 261", "code 263", "code 264", "code 268", "code 65536"}
         << QStringList() << QStringList() << "test";
-    QTest::newRow("connect; bad address texts call nothing")
-        << QStringList{"connect 123456789ABCD", "connect 12345678-ABC", "connect 00AB0C00000D"}
-        << QStringList{"stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)"}
-        << QStringList() << "OK\n";
-    QTest::newRow("disconnect and rescan use the connection id") << QStringList{"conn 0 7", "disconnect", "rescan"}
-        << QStringList{"discover(7)", "disconnect(7)", "cancel", "disconnect(7)", "scan"} << QStringList() << "";
+    QTest::newRow("disconnect and rescan use the connection id; each ends a link or an attempt once")
+        << QStringList{"disconnect", "conn 0 7", "disconnect", "rescan", "connect 00AB0C00000D", "rescan"}
+        << QStringList{"disconnect(0)", "discover(7)", "disconnect(7)", "cancel", "disconnect(7)", "scan",
+                       "stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
+                       "cancel", "disconnect(7)", "scan"}
+        << QStringList{"bt 5|Disconnected|null", "bt 5|Disconnected|null"} << "OK\n";
+    // A frame goes out only over a link to a known characteristic; a write refused later is a
+    // failed write.
     QTest::newRow("parameter write")
-        << QStringList{"conn 0 7", "db 0 controller", "save 120 35 200 -75 -200 -3"}
-        << QStringList{"discover(7)", "configure(7,16,15,1)", "write(7,18,0,20,5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5)"}
-        << QStringList() << "success!";
+        << QStringList{"save 0 0 0 0 0 0", "conn 0 7", "save 0 0 0 0 0 0", "db 0 controller", "save 120 35 200 -75 -200 -3",
+                       "wres 0", "wres 128", "wres 129", "refuse write", "save 0 0 0 0 0 0", "conn 0 8", "save 0 0 0 0 0 0"}
+        << QStringList{"discover(7)", "configure(7,16,15,1)",
+                       "write(7,18,0,20,5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5)",
+                       "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)", "discover(8)"}
+        << QStringList{"saved 0 held 0", "saved 0 held 0", "saved 1 held 1", "bt 4|Write data fail!|null",
+                       "bt 4|Write data fail!|null", "saved 0 held 0", "saved 0 held 0"}
+        << "fail!fail!success!fail!fail!";
 }
 
 void TestBtThread::events()
@@ -328,21 +377,6 @@ void TestBtThread::events()
     QCOMPARE(backend->takeCalls(), calls);
     QCOMPARE(log, emitted);
     QCOMPARE(printed, console);
-}
-
-void TestBtThread::saveParam()
-{
-    QVERIFY(!worker->saveParam(MAG_PARAM{}));
-    QVERIFY(backend->takeCalls().isEmpty());
-
-    worker->start();
-    QTRY_VERIFY(!log.isEmpty());
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(worker->saveParam(MAG_PARAM{-1, 0, 0, 0, 0, 0}));
-    QVERIFY(timer.elapsed() >= 1000);
-    QCOMPARE(backend->takeCalls(), (QStringList{
-        "init", "start", "write(0,0,0,20,5A 04 01 FF FF 00 00 00 00 00 00 00 00 00 00 00 00 00 03 A5)"}));
 }
 
 QTEST_GUILESS_MAIN(TestBtThread)

@@ -87,6 +87,10 @@ void TestProtocol::deviceTextsOutliveReplacementAndGrowth()
     QCOMPARE(QByteArray(oldName), QByteArray("First"));
     QCOMPARE(QByteArray(first->addressText), QByteArray("000000000001"));
     QCOMPARE(QByteArray(list.at(0).name), QByteArray("Second"));
+    // A replaced name is held until its owner takes it back; then only the names in use are.
+    QCOMPARE(list.nameBytes(), sizeof "First" + sizeof "Second" + 1998 * sizeof "Flood");
+    list.takeRetired();
+    QCOMPARE(list.nameBytes(), sizeof "Second" + 1998 * sizeof "Flood");
     QVERIFY(!list.find("00000000000"));
     QVERIFY(!list.find(nullptr));
 }

@@ -12,11 +12,21 @@
 // runs. This is no stronger than Qt itself: the event queue's mutex orders each posting
 // before every later delivery. Accesses outside that path stay checked as before, and
 // queued calls that do not start with a signal release explicitly (see threadorder.h).
+//
+// Qt copies a queued signal's arguments after the emission's begin hook. Copies made inside
+// Qt are invisible to the sanitizer, but the records the worker sends by value are copied by
+// constructors instantiated in our own, instrumented code. Those types are registered here
+// before anyone else registers them, with a copy that releases the token once it is written,
+// so the receiving thread's acquire covers the copy it reads.
+#include "imutypes.h"
 #include "threadorder.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaType>
 #include <QObject>
+
+#include <new>
 
 // Qt's signal-spy hook (QtCore exports it for test tools; the declaration is in its private
 // qobject_p.h, repeated here with the same layout).
@@ -46,10 +56,36 @@ bool eventDelivered(void **data)
 
 QSignalSpyCallbackSet callbacks = {signalEmitted, nullptr, nullptr, nullptr};
 
+template <typename T>
+void *copyThenRelease(void *where, const void *copy)
+{
+    T *made = copy ? new (where) T(*static_cast<const T *>(copy)) : new (where) T;
+    ThreadOrder::release(ThreadOrder::queuedCallToken());
+    return made;
+}
+
+template <typename T>
+void destruct(void *record)
+{
+    static_cast<T *>(record)->~T();
+}
+
+// A later registration under the same name keeps these functions (Qt checks only the size).
+template <typename T>
+void registerCopyThenRelease(const char *name)
+{
+    QMetaType::registerNormalizedType(name, destruct<T>, copyThenRelease<T>, int(sizeof(T)),
+                                      QMetaType::NeedsConstruction | QMetaType::NeedsDestruction
+                                              | QMetaType::MovableType,
+                                      nullptr);
+}
+
 struct Install
 {
     Install()
     {
+        registerCopyThenRelease<IMU_POS>("IMU_POS");
+        registerCopyThenRelease<IMU_RAW>("IMU_RAW");
         qt_register_signal_spy_callbacks(&callbacks);
         QInternal::registerCallback(QInternal::EventNotifyCallback, eventDelivered);
     }
