@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <limits>
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 namespace {
 
 constexpr int64_t Never = std::numeric_limits<int64_t>::max();
@@ -445,6 +449,10 @@ void VirtualDongle::processDue(int64_t upTo)
 
 void VirtualDongle::threadMain()
 {
+#if defined(__linux__)
+    // Named so that per-thread figures (top -H, /proc/<pid>/task) tell it from the others.
+    pthread_setname_np(pthread_self(), "VirtualDongle");
+#endif
     std::unique_lock<std::mutex> lock(mutex);
     while (!quitting) {
         const int64_t due = nextDueLocked();
