@@ -30,6 +30,18 @@ const QString &calibrationStatus()
     return text;
 }
 
+// The status label flips between its two texts with the reports. A label lays out a rich
+// text only when it is first needed, usually in the paint that follows, and that layout
+// asks for a second paint of the same pixels. Laying it out as soon as the text is set
+// folds that request into the repaint already due.
+void showStatus(QLabel *label, const QString &text)
+{
+    if (label->text() == text)
+        return;
+    label->setText(text);
+    label->sizeHint();
+}
+
 // Reports come up to a thousand times a second and mostly leave the lights as they are. A
 // light's picture is converted from its image once and kept on its label, and a label that
 // already shows that very picture is left alone: setting it again, or clearing a label that
@@ -71,6 +83,8 @@ void clearLight(QLabel *label)
 void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_y)
 {
     using ControlsDisplay::ButtonLight;
+    const bool triggerLit = ControlsDisplay::triggerLit(trig);
+    const bool rockerLit = ControlsDisplay::rockerLit(rock_x, rock_y);
 
     switch (ControlsDisplay::lightForButtons(btn)) {
     case ButtonLight::Right:
@@ -89,15 +103,18 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
         showImage(ui->lab_light_power, imgPowerLight);
         break;
     case ButtonLight::None:
-        // Only a report with no button held puts the lights out; the trigger and joystick
-        // lights below come on again at once if those are still out of rest.
+        // Only a report with no button held puts the lights out. The trigger and joystick
+        // lights come on again below if those are still out of rest, so they are put out only
+        // when they stay out: a light that would end the report as it began is not touched.
         clearLight(ui->lab_light_left);
         clearLight(ui->lab_light_middle);
         clearLight(ui->lab_light_right);
         clearLight(ui->lab_light_power);
         clearLight(ui->lab_light_back);
-        clearLight(ui->lab_trigger_stick);
-        clearLight(ui->lab_rocker_light);
+        if (!triggerLit)
+            clearLight(ui->lab_trigger_stick);
+        if (!rockerLit)
+            clearLight(ui->lab_rocker_light);
         break;
     }
 
@@ -106,11 +123,11 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
     // slide up into view rather than its middle.
     ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->lab_trigger_progress->setFrameRect(ControlsDisplay::triggerFrameRect(trig));
-    if (ControlsDisplay::triggerLit(trig))
+    if (triggerLit)
         showImage(ui->lab_trigger_stick, imgTriggerStick);
 
     ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(rock_x, rock_y));
-    if (ControlsDisplay::rockerLit(rock_x, rock_y))
+    if (rockerLit)
         showImage(ui->lab_rocker_light, imgRockerLight);
 }
 
@@ -120,7 +137,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));
-    ui->lab_status->setText(calibrationStatus());
+    showStatus(ui->lab_status, calibrationStatus());
 }
 
 void MainWindow::DisplayPosData(IMU_POS pos)
@@ -128,6 +145,6 @@ void MainWindow::DisplayPosData(IMU_POS pos)
     lastPosData = posData;
     posData = pos;
     posUpdated = true;
-    ui->lab_status->setText(normalStatus());
+    showStatus(ui->lab_status, normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }
