@@ -30,18 +30,6 @@ const QString &calibrationStatus()
     return text;
 }
 
-// The status label flips between its two texts with the reports. A label lays out a rich
-// text only when it is first needed, usually in the paint that follows, and that layout
-// asks for a second paint of the same pixels. Laying it out as soon as the text is set
-// folds that request into the repaint already due.
-void showStatus(QLabel *label, const QString &text)
-{
-    if (label->text() == text)
-        return;
-    label->setText(text);
-    label->sizeHint();
-}
-
 // Reports come up to a thousand times a second and mostly leave the lights as they are. A
 // light's picture is converted from its image once and kept on its label, and a label that
 // already shows that very picture is left alone: setting it again, or clearing a label that
@@ -79,6 +67,27 @@ void clearLight(QLabel *label)
 }
 
 } // namespace
+
+// The status label flips between its two texts with the reports, up to thousands of times
+// a second. A label lays out a rich text when it is first needed, normally in the paint
+// that follows, and that layout asks for a second paint of the same pixels. So the window
+// has the label lay out its text just before it repaints (see event()): once per repaint
+// however often the text changed, and the request joins the repaint under way.
+void MainWindow::showStatus(const QString &text)
+{
+    if (ui->lab_status->text() == text)
+        return;
+    ui->lab_status->setText(text);
+    statusLayoutDue = true;
+}
+
+void MainWindow::layOutStatus()
+{
+    if (!statusLayoutDue)
+        return;
+    statusLayoutDue = false;
+    ui->lab_status->sizeHint();
+}
 
 void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_y)
 {
@@ -137,7 +146,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));
-    showStatus(ui->lab_status, calibrationStatus());
+    showStatus(calibrationStatus());
 }
 
 void MainWindow::DisplayPosData(IMU_POS pos)
@@ -145,6 +154,6 @@ void MainWindow::DisplayPosData(IMU_POS pos)
     lastPosData = posData;
     posData = pos;
     posUpdated = true;
-    showStatus(ui->lab_status, normalStatus());
+    showStatus(normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }

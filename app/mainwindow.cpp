@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFont>
 #include <QMouseEvent>
 
@@ -125,6 +126,13 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 void MainWindow::mouseReleaseEvent(QMouseEvent *)
 {
     dragging = false;
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::UpdateRequest)
+        layOutStatus();
+    return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -19,6 +19,7 @@ class BtThread;
 class MagThread;
 class CalibThread;
 class QCloseEvent;
+class QEvent;
 class QMouseEvent;
 
 class MainWindow : public QMainWindow
@@ -55,6 +56,9 @@ private:
 
     void initSkin();
     void stopWorkers();
+    void showStatus(const QString &text);
+    void layOutStatus();
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
     Ui::MainWindow *ui;
@@ -75,6 +79,7 @@ private:
     IMU_POS posData;
     IMU_POS lastPosData;
     bool posUpdated = false;
+    bool statusLayoutDue = false;   // lab_status got a new text since the last repaint
     bool calibIdle = true;
     bool checkActive = true;
     int16_t magMax[3] = {0, 0, 0};
