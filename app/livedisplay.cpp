@@ -4,6 +4,7 @@
 
 #include "controlsdisplay.h"
 #include "displaygl.h"
+#include "labeltextcache.h"
 
 #include <QLabel>
 #include <QPicture>
@@ -68,25 +69,10 @@ void clearLight(QLabel *label)
 
 } // namespace
 
-// The status label flips between its two texts with the reports, up to thousands of times
-// a second. A label lays out a rich text when it is first needed, normally in the paint
-// that follows, and that layout asks for a second paint of the same pixels. So the window
-// has the label lay out its text just before it repaints (see event()): once per repaint
-// however often the text changed, and the request joins the repaint under way.
-void MainWindow::showStatus(const QString &text)
+void MainWindow::initLiveDisplay()
 {
-    if (ui->lab_status->text() == text)
-        return;
-    ui->lab_status->setText(text);
-    statusLayoutDue = true;
-}
-
-void MainWindow::layOutStatus()
-{
-    if (!statusLayoutDue)
-        return;
-    statusLayoutDue = false;
-    ui->lab_status->sizeHint();
+    // The status label flips between these two texts with the reports.
+    new LabelTextCache(ui->lab_status, {normalStatus(), calibrationStatus()});
 }
 
 void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_y)
@@ -146,7 +132,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));
-    showStatus(calibrationStatus());
+    ui->lab_status->setText(calibrationStatus());
 }
 
 void MainWindow::DisplayPosData(IMU_POS pos)
@@ -154,6 +140,6 @@ void MainWindow::DisplayPosData(IMU_POS pos)
     lastPosData = posData;
     posData = pos;
     posUpdated = true;
-    showStatus(normalStatus());
+    ui->lab_status->setText(normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }

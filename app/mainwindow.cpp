@@ -8,7 +8,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QEvent>
 #include <QFont>
 #include <QMouseEvent>
 
@@ -29,6 +28,7 @@ MainWindow::MainWindow(QWidget *parent)
     QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     ui->setupUi(this);
     initSkin();
+    initLiveDisplay();
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);
@@ -126,13 +126,6 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
 void MainWindow::mouseReleaseEvent(QMouseEvent *)
 {
     dragging = false;
-}
-
-bool MainWindow::event(QEvent *event)
-{
-    if (event->type() == QEvent::UpdateRequest)
-        layOutStatus();
-    return QMainWindow::event(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -19,7 +19,6 @@ class BtThread;
 class MagThread;
 class CalibThread;
 class QCloseEvent;
-class QEvent;
 class QMouseEvent;
 
 class MainWindow : public QMainWindow
@@ -56,9 +55,7 @@ private:
 
     void initSkin();
     void stopWorkers();
-    void showStatus(const QString &text);
-    void layOutStatus();
-    bool event(QEvent *event) override;
+    void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
 
     Ui::MainWindow *ui;
@@ -79,7 +76,6 @@ private:
     IMU_POS posData;
     IMU_POS lastPosData;
     bool posUpdated = false;
-    bool statusLayoutDue = false;   // lab_status got a new text since the last repaint
     bool calibIdle = true;
     bool checkActive = true;
     int16_t magMax[3] = {0, 0, 0};

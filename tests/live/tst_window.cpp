@@ -1,6 +1,7 @@
 #include "windowfixture.h"
 
 #include "btthread.h"
+#include "labeltextcache.h"
 #include "repaintpacer.h"
 
 #include <QComboBox>
@@ -62,6 +63,7 @@ private slots:
     void lights();
     void repeatedReportPaintsNothing_data();
     void repeatedReportPaintsNothing();
+    void statusPaintedAsTheLabelWould();
     void triggerAndJoystick_data();
     void triggerAndJoystick();
 
@@ -240,6 +242,22 @@ void TestWindow::repeatedReportPaintsNothing()
     QVERIFY(allPainted());
     QCOMPARE(statusPaints.count, 1);
     QVERIFY(paints.count > 1);
+}
+
+void TestWindow::statusPaintedAsTheLabelWould()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QLabel *status = label("lab_status");
+    auto grabStatus = [&](bool normal) {
+        normal ? probe->posSample(IMU_POS()) : probe->rawSample(IMU_RAW());
+        return window->grab(status->geometry()).toImage();
+    };
+    const QImage normal = grabStatus(true), calibration = grabStatus(false);
+    QVERIFY(normal != calibration);
+    delete status->findChild<LabelTextCache *>();
+    QCOMPARE(grabStatus(true), normal);
+    QCOMPARE(grabStatus(false), calibration);
 }
 
 void TestWindow::triggerAndJoystick_data()
