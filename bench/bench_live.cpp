@@ -41,9 +41,11 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <dlfcn.h>
@@ -60,6 +62,14 @@ struct PoseKey {
     bool operator==(const PoseKey &o) const
     {
         return a[0] == o.a[0] && a[1] == o.a[1] && a[2] == o.a[2];
+    }
+};
+
+struct PoseKeyHash {
+    size_t operator()(const PoseKey &k) const
+    {
+        return (size_t(uint16_t(k.a[0])) << 32) ^ (size_t(uint16_t(k.a[1])) << 16)
+                ^ uint16_t(k.a[2]);
     }
 };
 
@@ -214,37 +224,42 @@ struct Meter {
 };
 
 // Motion to photon: for every report that changes the pose, from its send until the screen
-// shows the pose of the newest report sent, which is this one's or a later one's. That is
-// the next buffer swap of a frame with that pose; or no swap at all when a later report
-// brings back the pose already on screen (the view then has nothing to draw). Reports still
-// waiting at the end are counted, not timed.
+// shows its pose or the pose of a later report. That is the buffer swap of such a frame; or a
+// later report that brings back the pose already on screen (the view then has nothing to
+// draw). Reports still waiting at the end are counted, not timed.
 void motionToPhoton(const std::vector<TimedPose> &posts, const std::vector<TimedPose> &swaps,
                     Figures &f)
 {
     std::vector<int64_t> lags;
-    std::vector<int64_t> waiting;   // send times of the pose changes not yet on screen
-    PoseKey screen{{0, 0, 0}}, newest{{0, 0, 0}};
-    bool anyFrame = false, anyPost = false;
+    std::deque<std::pair<size_t, int64_t>> waiting;   // (report, send time), in order
+    std::unordered_map<PoseKey, size_t, PoseKeyHash> latest;   // newest report with a pose
+    auto shownUpTo = [&](size_t report, int64_t now) {
+        while (!waiting.empty() && waiting.front().first <= report) {
+            lags.push_back(now - waiting.front().second);
+            waiting.pop_front();
+        }
+    };
+    PoseKey screen{{0, 0, 0}};
+    bool anyFrame = false;
     size_t i = 0, j = 0;
     while (i < posts.size() || j < swaps.size()) {
-        int64_t now;
         if (j == swaps.size() || (i < posts.size() && posts[i].ns <= swaps[j].ns)) {
-            now = posts[i].ns;
-            if (!anyPost || !(posts[i].pose == newest)) {
-                waiting.push_back(now);
+            const TimedPose &post = posts[i];
+            if (i == 0 || !(post.pose == posts[i - 1].pose)) {
+                waiting.emplace_back(i, post.ns);
                 ++f.poseChanges;
             }
-            newest = posts[i++].pose;
-            anyPost = true;
+            latest[post.pose] = i;
+            if (anyFrame && screen == post.pose)
+                shownUpTo(i, post.ns);
+            ++i;
         } else {
-            now = swaps[j].ns;
-            screen = swaps[j++].pose;
+            screen = swaps[j].pose;
             anyFrame = true;
-        }
-        if (anyFrame && anyPost && screen == newest) {
-            for (int64_t sent : waiting)
-                lags.push_back(now - sent);
-            waiting.clear();
+            const auto found = latest.find(screen);
+            if (found != latest.end())
+                shownUpTo(found->second, swaps[j].ns);
+            ++j;
         }
     }
     f.unshown = int64_t(waiting.size());

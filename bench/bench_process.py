@@ -23,6 +23,7 @@ lag from the stand-in sending an orientation report to the first buffer swap tha
 a later pose, and whether that lag grows (a backlog) over the run.
 """
 import argparse
+import collections
 import os
 import subprocess
 import sys
@@ -153,28 +154,35 @@ def percentile(sorted_values, p):
 
 
 def pose_lag(sends, frames):
-    """Lag of each pose change: from its send until the screen shows the newest pose sent.
+    """Lag of each pose change: from its send until the screen shows its pose or a later one.
 
     `sends`, `frames`: [(ns, pose)] in time order. The screen shows the pose of its last
-    swap; it is up to date when that is the pose of the newest report sent, which happens
-    with a swap, or with a report that brings back the pose already on screen. Reports that
-    repeat the previous pose are no motion and are not counted. Returns ([(send ns, lag ns)],
-    how many pose changes were still waiting at the end).
+    swap. A report is shown by the first swap with its pose or a later report's, or by a later
+    report that brings back the pose already on screen. Reports that repeat the previous pose
+    are no motion and are not counted. Returns ([(send ns, lag ns)], how many pose changes
+    were still waiting at the end).
     """
-    events = sorted([(t, 0, pose) for t, pose in sends] + [(t, 1, pose) for t, pose in frames],
-                    key=lambda e: (e[0], e[1]))
-    lags, waiting = [], []
-    screen = newest = None
-    for t, kind, pose in events:
+    events = sorted([(t, 0, i, pose) for i, (t, pose) in enumerate(sends)]
+                    + [(t, 1, 0, pose) for t, pose in frames], key=lambda e: (e[0], e[1]))
+    lags, waiting, latest = [], collections.deque(), {}
+    screen = None
+
+    def shown_up_to(report, now):
+        while waiting and waiting[0][0] <= report:
+            index, sent = waiting.popleft()
+            lags.append((sent, now - sent))
+
+    for t, kind, index, pose in events:
         if kind == 0:
-            if pose != newest:
-                waiting.append(t)
-            newest = pose
+            if index == 0 or sends[index - 1][1] != pose:
+                waiting.append((index, t))
+            latest[pose] = index
+            if screen == pose:
+                shown_up_to(index, t)
         else:
             screen = pose
-        if screen is not None and screen == newest:
-            lags += [(sent, t - sent) for sent in waiting]
-            waiting = []
+            if pose in latest:
+                shown_up_to(latest[pose], t)
     return lags, len(waiting)
 
 
