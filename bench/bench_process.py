@@ -50,6 +50,7 @@ def click(window, at):
 
 
 def grab_status(window):
+    """The status label's pixels (ImageMagick's import)."""
     return subprocess.run(["import", "-window", window, "-crop", STATUS_LABEL, "png:-"],
                           capture_output=True, timeout=15).stdout
 
@@ -243,6 +244,15 @@ class Tool:
                 time.sleep(0.1)
         return False
 
+    def streaming_detector(self):
+        """A test for "the controller's reports reach the window": with the frame probe, a
+        frame that shows a turned model; without it, a change of the status label."""
+        if self.frame_log:
+            start = time.monotonic_ns()
+            return lambda: any(pose != (0, 0, 0) for _, pose in read_frames(self.frame_log, start))
+        unconnected = grab_status(self.window)
+        return lambda: grab_status(self.window) != unconnected
+
     def frames_per_s(self, since_ns, wall_s):
         if not self.frame_log:
             return None
@@ -311,8 +321,7 @@ def run_live(args):
     for _ in range(args.runs):
         tool = Tool(args.exe, os.environ, args.frame_probe)
         try:
-            unconnected = grab_status(tool.window)
-            if not tool.connect(lambda: grab_status(tool.window) != unconnected):
+            if not tool.connect(tool.streaming_detector()):
                 sys.exit("the demo did not connect")
             time.sleep(args.warmup)
             runs.append(measure(tool, args.seconds, "live")[0])
@@ -456,6 +465,10 @@ def main():
     parser.add_argument("--runs", type=int, default=1,
                         help="idle, live: runs of a freshly started tool, and their medians")
     args = parser.parse_args()
+    # The tool runs in the repository, so paths given relative to here are made absolute.
+    for name in ("exe", "frame_probe", "helper"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
     if not os.environ.get("DISPLAY"):
         sys.exit("needs an X display: run under xvfb-run")
     {"idle": run_idle, "live": run_live, "standin": run_standin}[args.mode](args)
