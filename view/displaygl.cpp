@@ -21,7 +21,8 @@ void DisplayGL::setRotation(IMU_POS pos)
     angle2 = pos.angle2;
     angle3 = pos.angle3;
     showNormal();
-    if (!poseOnScreen())
+    // A view that is not shown draws the pose when it is exposed again.
+    if (!poseOnScreen() && isVisible())
         scheduleFrame();
 }
 
@@ -51,7 +52,6 @@ void DisplayGL::timerEvent(QTimerEvent *event)
     }
     frameTimer.stop();
     // The angles may have gone back to what is on screen; then there is nothing to draw.
-    // A view that is not shown draws nothing now and the current pose when it is exposed.
     if (!poseOnScreen())
         updateGL();
 }

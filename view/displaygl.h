@@ -3,7 +3,8 @@
 // A frame is drawn when the pose has changed, at most one every FrameIntervalMs: a new pose
 // is drawn on the next pass of the event loop when the view has been still for an interval,
 // otherwise when the interval since the last frame is over. Exposes and resizes redraw as any
-// GL widget does. While nothing changes the view draws nothing and keeps no timer running.
+// GL widget does. While nothing changes, or the view is not shown, it draws nothing and keeps
+// no timer running.
 #pragma once
 
 #include "imutypes.h"
