@@ -86,6 +86,8 @@ struct TimedPose {
 
 std::atomic<int64_t> swapCount{0};
 float frameAngles[3] = {0.0f, 0.0f, 0.0f};   // GUI thread only
+bool anySwap = false;                        // GUI thread only
+PoseKey lastSwapped{{0, 0, 0}};              // the pose on screen; GUI thread only
 std::mutex framesMutex;
 std::vector<TimedPose> frames;               // swaps while recording, under framesMutex;
 size_t frameCount = 0;                       // the first frameCount used
@@ -100,9 +102,10 @@ extern "C" void glXSwapBuffers(void *display, unsigned long drawable)
     if (real)
         real(display, drawable);
     swapCount.fetch_add(1, std::memory_order_relaxed);
+    anySwap = true;
+    lastSwapped = keyOf(frameAngles[0], frameAngles[1], frameAngles[2]);
     if (recordingFrames.load(std::memory_order_relaxed)) {
-        const TimedPose f{bench::monotonicNs(),
-                          keyOf(frameAngles[0], frameAngles[1], frameAngles[2])};
+        const TimedPose f{bench::monotonicNs(), lastSwapped};
         std::lock_guard<std::mutex> lock(framesMutex);
         if (frameCount < frames.size())
             frames[frameCount++] = f;
@@ -227,8 +230,9 @@ struct Meter {
 // shows its pose or the pose of a later report. That is the buffer swap of such a frame; or a
 // later report that brings back the pose already on screen (the view then has nothing to
 // draw). Reports still waiting at the end are counted, not timed.
+// `onScreen`: the pose on screen when the first report was sent, if any frame was.
 void motionToPhoton(const std::vector<TimedPose> &posts, const std::vector<TimedPose> &swaps,
-                    Figures &f)
+                    const PoseKey *onScreen, Figures &f)
 {
     std::vector<int64_t> lags;
     std::deque<std::pair<size_t, int64_t>> waiting;   // (report, send time), in order
@@ -239,8 +243,8 @@ void motionToPhoton(const std::vector<TimedPose> &posts, const std::vector<Timed
             waiting.pop_front();
         }
     };
-    PoseKey screen{{0, 0, 0}};
-    bool anyFrame = false;
+    PoseKey screen = onScreen ? *onScreen : PoseKey{{0, 0, 0}};
+    bool anyFrame = onScreen != nullptr;
     size_t i = 0, j = 0;
     while (i < posts.size() || j < swaps.size()) {
         if (j == swaps.size() || (i < posts.size() && posts[i].ns <= swaps[j].ns)) {
@@ -494,6 +498,8 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     const int64_t guiBefore = bench::threadCpuNs();
     f.rssStart = bench::residentBytes();
     const int64_t wallBefore = monotonicNs();
+    const bool screenKnown = anySwap;
+    const PoseKey screenAtStart = lastSwapped;
     recordingFrames = true;
     meter.recording = true;
 
@@ -525,7 +531,7 @@ Figures measure(Meter &meter, const Options &options, double seconds)
                                               meter.posts.begin() + ptrdiff_t(meter.postCount)),
                        std::vector<TimedPose>(frames.begin(),
                                               frames.begin() + ptrdiff_t(frameCount)),
-                       f);
+                       screenKnown ? &screenAtStart : nullptr, f);
     }
 
     std::vector<int64_t> latencies(meter.latencies.begin(),

@@ -154,11 +154,11 @@ def percentile(sorted_values, p):
     return sorted_values[min(len(sorted_values) - 1, int(p * (len(sorted_values) - 1) + 0.5))]
 
 
-def pose_lag(sends, frames):
+def pose_lag(sends, frames, on_screen=None):
     """Lag of each pose change: from its send until the screen shows its pose or a later one.
 
-    `sends`, `frames`: [(ns, pose)] in time order. The screen shows the pose of its last
-    swap. A report is shown by the first swap with its pose or a later report's, or by a later
+    `sends`, `frames`: [(ns, pose)] in time order; `on_screen`: the pose on screen before
+    them. The screen shows the pose of its last swap. A report is shown by the first swap with its pose or a later report's, or by a later
     report that brings back the pose already on screen. Reports that repeat the previous pose
     are no motion and are not counted. Returns ([(send ns, lag ns)], how many pose changes
     were still waiting at the end).
@@ -166,7 +166,7 @@ def pose_lag(sends, frames):
     events = sorted([(t, 0, i, pose) for i, (t, pose) in enumerate(sends)]
                     + [(t, 1, 0, pose) for t, pose in frames], key=lambda e: (e[0], e[1]))
     lags, waiting, latest = [], collections.deque(), {}
-    screen = None
+    screen = on_screen
 
     def shown_up_to(report, now):
         while waiting and waiting[0][0] <= report:
@@ -416,8 +416,10 @@ def run_standin(args):
             if tool.frame_log:
                 time.sleep(0.5)      # frames of the last reports
                 sends = [s for s in standin.sends() if s[0] >= start]
-                frames = read_frames(tool.frame_log, start)
-                lags, missed = pose_lag(sends, frames)
+                every_frame = read_frames(tool.frame_log)
+                frames = [fr for fr in every_frame if fr[0] >= start]
+                before = [fr for fr in every_frame if fr[0] < start]
+                lags, missed = pose_lag(sends, frames, before[-1][1] if before else None)
                 values = sorted(l for _, l in lags)
                 tenth = max(1, len(lags) // 10)
                 first = sum(l for _, l in lags[:tenth]) / tenth / 1e6 if lags else 0

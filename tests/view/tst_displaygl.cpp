@@ -14,8 +14,10 @@ public:
     void paintGL() override
     {
         ++frames;
-        gapMs = sinceFrame.isValid() ? sinceFrame.restart() : -1;
-        sinceFrame.start();
+        if (sinceFrame.isValid())
+            gapMs = sinceFrame.restart();
+        else
+            sinceFrame.start();
         DisplayGL::paintGL();
     }
     int frames = 0;
