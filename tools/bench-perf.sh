@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The full benchmark run behind the performance tables (README and bench/README.md), as one
-# command. Run it on an otherwise quiet machine: about 30 minutes, 45 with --base.
+# command. Run it on an otherwise quiet machine: about 25 minutes, 40 with --base.
 #
 #   tools/bench-perf.sh [--base <commit>] [--quick] [--build <dir>]
 #
@@ -14,6 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+tools/deps.sh
 
 # Everything below shows windows: without a display, the whole run gets one private Xvfb.
 if [ -z "${DISPLAY:-}" ]; then
