@@ -4,6 +4,7 @@
 
 #include "controlsdisplay.h"
 #include "displaygl.h"
+#include "labeltextcache.h"
 
 #include <QLabel>
 #include <QPicture>
@@ -68,9 +69,17 @@ void clearLight(QLabel *label)
 
 } // namespace
 
+void MainWindow::initLiveDisplay()
+{
+    // The status label flips between these two texts with the reports.
+    new LabelTextCache(ui->lab_status, {normalStatus(), calibrationStatus()});
+}
+
 void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_y)
 {
     using ControlsDisplay::ButtonLight;
+    const bool triggerLit = ControlsDisplay::triggerLit(trig);
+    const bool rockerLit = ControlsDisplay::rockerLit(rock_x, rock_y);
 
     switch (ControlsDisplay::lightForButtons(btn)) {
     case ButtonLight::Right:
@@ -89,15 +98,18 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
         showImage(ui->lab_light_power, imgPowerLight);
         break;
     case ButtonLight::None:
-        // Only a report with no button held puts the lights out; the trigger and joystick
-        // lights below come on again at once if those are still out of rest.
+        // Only a report with no button held puts the lights out. The trigger and joystick
+        // lights come on again below if those are still out of rest, so they are put out only
+        // when they stay out: a light that would end the report as it began is not touched.
         clearLight(ui->lab_light_left);
         clearLight(ui->lab_light_middle);
         clearLight(ui->lab_light_right);
         clearLight(ui->lab_light_power);
         clearLight(ui->lab_light_back);
-        clearLight(ui->lab_trigger_stick);
-        clearLight(ui->lab_rocker_light);
+        if (!triggerLit)
+            clearLight(ui->lab_trigger_stick);
+        if (!rockerLit)
+            clearLight(ui->lab_rocker_light);
         break;
     }
 
@@ -106,11 +118,11 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
     // slide up into view rather than its middle.
     ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->lab_trigger_progress->setFrameRect(ControlsDisplay::triggerFrameRect(trig));
-    if (ControlsDisplay::triggerLit(trig))
+    if (triggerLit)
         showImage(ui->lab_trigger_stick, imgTriggerStick);
 
     ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(rock_x, rock_y));
-    if (ControlsDisplay::rockerLit(rock_x, rock_y))
+    if (rockerLit)
         showImage(ui->lab_rocker_light, imgRockerLight);
 }
 

@@ -7,6 +7,7 @@
 #include "repaintpacer.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFont>
 #include <QMouseEvent>
 
@@ -21,8 +22,13 @@ MainWindow::MainWindow(QWidget *parent)
     dragOffset = QPoint(0, 0);
     dragging = false;
 
+    // The 3-D view is a native window of its own. Qt would otherwise make every sibling of it
+    // and of its parents native as well, so that each label moved or repainted by the live
+    // display went to the display server as a window of its own.
+    QCoreApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     ui->setupUi(this);
     initSkin();
+    initLiveDisplay();
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);

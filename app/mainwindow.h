@@ -63,6 +63,7 @@ private:
     void initSkin();
     void showUnconnected();
     void stopWorkers();
+    void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
     void recordWrite(const char *answer, int status);
     void recordCheck(bool passed);

@@ -17,7 +17,10 @@
 // swaps of the 3-D view per second; resident memory at the start and at the end.
 //
 // Latency is taken by one extra queued receiver of posSender, connected after the window's
-// slots, so each sample ends when DisplayPosData has returned.
+// slots, so each sample ends when DisplayPosData has returned. Motion to photon runs from the
+// same send to the buffer swap of the first 3-D frame that shows the report's pose (or a newer
+// report's), for every report that changes the pose; a frame's pose is read from the angles
+// the view hands to glRotatef.
 #include "benchprobe.h"
 
 #include "btthread.h"
@@ -25,34 +28,103 @@
 #include "virtualcontroller.h"
 #include "virtualdongle.h"
 
+#include "protocol.h"
+
+#include <GL/gl.h>
+
 #include <QComboBox>
 #include <QDir>
+#include <QMap>
+#include <QPaintEvent>
 #include <QTimer>
 
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <dlfcn.h>
 
 // --- Frames drawn -------------------------------------------------------------------------
-// The GL library's buffer swap, counted on its way through. Exported by this executable, so
-// the windowing plugin's call lands here first.
+// The GL library's buffer swap, counted on its way through, and the pose each frame showed.
+// Exported by this executable, so the windowing plugin's swap lands here first; the view's
+// glRotatef calls bind here when it is linked.
 namespace {
-std::atomic<int64_t> swapCount{0};
+
+// A pose in whole tenths of a degree, the resolution of the controller's report.
+struct PoseKey {
+    int16_t a[3];
+    bool operator==(const PoseKey &o) const
+    {
+        return a[0] == o.a[0] && a[1] == o.a[1] && a[2] == o.a[2];
+    }
+};
+
+struct PoseKeyHash {
+    size_t operator()(const PoseKey &k) const
+    {
+        return (size_t(uint16_t(k.a[0])) << 32) ^ (size_t(uint16_t(k.a[1])) << 16)
+                ^ uint16_t(k.a[2]);
+    }
+};
+
+PoseKey keyOf(float a1, float a2, float a3)
+{
+    return PoseKey{{int16_t(std::lround(a1 * 10.0f)), int16_t(std::lround(a2 * 10.0f)),
+                    int16_t(std::lround(a3 * 10.0f))}};
 }
+
+struct TimedPose {
+    int64_t ns;
+    PoseKey pose;
+};
+
+std::atomic<int64_t> swapCount{0};
+float frameAngles[3] = {0.0f, 0.0f, 0.0f};   // GUI thread only
+bool anySwap = false;                        // GUI thread only
+PoseKey lastSwapped{{0, 0, 0}};              // the pose on screen; GUI thread only
+std::mutex framesMutex;
+std::vector<TimedPose> frames;               // swaps while recording, under framesMutex;
+size_t frameCount = 0;                       // the first frameCount used
+std::atomic<bool> recordingFrames{false};
+
+} // namespace
 
 extern "C" void glXSwapBuffers(void *display, unsigned long drawable)
 {
     using Swap = void (*)(void *, unsigned long);
     static const Swap real = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "glXSwapBuffers"));
-    swapCount.fetch_add(1, std::memory_order_relaxed);
     if (real)
         real(display, drawable);
+    swapCount.fetch_add(1, std::memory_order_relaxed);
+    anySwap = true;
+    lastSwapped = keyOf(frameAngles[0], frameAngles[1], frameAngles[2]);
+    if (recordingFrames.load(std::memory_order_relaxed)) {
+        const TimedPose f{bench::monotonicNs(), lastSwapped};
+        std::lock_guard<std::mutex> lock(framesMutex);
+        if (frameCount < frames.size())
+            frames[frameCount++] = f;
+    }
+}
+
+// The view turns the model by angle1 about Y, by -angle2 about Z and by angle3 about X.
+extern "C" void glRotatef(GLfloat angle, GLfloat x, GLfloat y, GLfloat z)
+{
+    using Rotate = void (*)(GLfloat, GLfloat, GLfloat, GLfloat);
+    static const Rotate real = reinterpret_cast<Rotate>(dlsym(RTLD_NEXT, "glRotatef"));
+    if (y != 0.0f)
+        frameAngles[0] = angle;
+    else if (z != 0.0f)
+        frameAngles[1] = -angle;
+    else if (x != 0.0f)
+        frameAngles[2] = angle;
+    if (real)
+        real(angle, x, y, z);
 }
 
 namespace {
@@ -103,6 +175,7 @@ struct Options {
     bool capacity = false;
     int maxRate = 1000000;   // capacity search: highest rate tried
     double warmup = 2.0;
+    bool paints = false;     // count paint events per widget over the stretch
 };
 
 // What one measured stretch gave.
@@ -121,6 +194,8 @@ struct Figures {
     double fps = 0;
     int64_t rssStart = 0, rssEnd = 0;
     uint64_t ringOverflow = 0;
+    double photonP50Ms = 0, photonP99Ms = 0, photonMaxMs = 0;   // motion to photon
+    int64_t poseChanges = 0, unshown = 0;
 };
 
 // Everything the sending side and the GUI side share while a stretch runs.
@@ -137,7 +212,66 @@ struct Meter {
     std::mutex backlogMutex;              // the sampler writes under it, measure() reads
     std::vector<std::pair<int64_t, int64_t>> backlog;   // (ns, reports); backlogCount used
     size_t backlogCount = 0;
+    std::mutex postsMutex;
+    std::vector<TimedPose> posts;         // orientation reports sent while recording;
+    size_t postCount = 0;                 // the first postCount used
+
+    void posted(int64_t ns, const PoseKey &pose)
+    {
+        if (!recording.load(std::memory_order_relaxed))
+            return;
+        std::lock_guard<std::mutex> lock(postsMutex);
+        if (postCount < posts.size())
+            posts[postCount++] = TimedPose{ns, pose};
+    }
 };
+
+// Motion to photon: for every report that changes the pose, from its send until the screen
+// shows its pose or the pose of a later report. That is the buffer swap of such a frame; or a
+// later report that brings back the pose already on screen (the view then has nothing to
+// draw). Reports still waiting at the end are counted, not timed.
+// `onScreen`: the pose on screen when the first report was sent, if any frame was.
+void motionToPhoton(const std::vector<TimedPose> &posts, const std::vector<TimedPose> &swaps,
+                    const PoseKey *onScreen, Figures &f)
+{
+    std::vector<int64_t> lags;
+    std::deque<std::pair<size_t, int64_t>> waiting;   // (report, send time), in order
+    std::unordered_map<PoseKey, size_t, PoseKeyHash> latest;   // newest report with a pose
+    auto shownUpTo = [&](size_t report, int64_t now) {
+        while (!waiting.empty() && waiting.front().first <= report) {
+            lags.push_back(now - waiting.front().second);
+            waiting.pop_front();
+        }
+    };
+    PoseKey screen = onScreen ? *onScreen : PoseKey{{0, 0, 0}};
+    bool anyFrame = onScreen != nullptr;
+    size_t i = 0, j = 0;
+    while (i < posts.size() || j < swaps.size()) {
+        if (j == swaps.size() || (i < posts.size() && posts[i].ns <= swaps[j].ns)) {
+            const TimedPose &post = posts[i];
+            if (i == 0 || !(post.pose == posts[i - 1].pose)) {
+                waiting.emplace_back(i, post.ns);
+                ++f.poseChanges;
+            }
+            latest[post.pose] = i;
+            if (anyFrame && screen == post.pose)
+                shownUpTo(i, post.ns);
+            ++i;
+        } else {
+            screen = swaps[j].pose;
+            anyFrame = true;
+            const auto found = latest.find(screen);
+            if (found != latest.end())
+                shownUpTo(found->second, swaps[j].ns);
+            ++j;
+        }
+    }
+    f.unshown = int64_t(waiting.size());
+    std::sort(lags.begin(), lags.end());
+    f.photonP50Ms = bench::percentile(lags, 0.50) / 1e6;
+    f.photonP99Ms = bench::percentile(lags, 0.99) / 1e6;
+    f.photonMaxMs = lags.empty() ? 0.0 : double(lags.back()) / 1e6;
+}
 
 // Runs on the GUI thread after DisplayPosData for every orientation report.
 class LatencyProbe : public QObject
@@ -222,7 +356,9 @@ private:
             const int64_t due = (monotonicNs() - start) * perSecond / 1000000000;
             while (sent < due) {
                 const Sample &s = stream[size_t(index++ % stream.size())];
-                meter.ring.push(monotonicNs());
+                const int64_t now = monotonicNs();
+                meter.ring.push(now);
+                meter.posted(now, keyOf(s.pos.angle1, s.pos.angle2, s.pos.angle3));
                 emit target->posSender(s.pos);
                 meter.emittedPos.fetch_add(1, std::memory_order_relaxed);
                 emit target->btnSender(s.btn, s.trig, s.rockX, s.rockY);
@@ -293,6 +429,40 @@ void keepCheckRunning(MainWindowProbe &probe)
         probe.checkPressed();
 }
 
+// Which widgets repaint, and how much of them: paint events and painted pixels per second
+// for every widget that painted during the stretch.
+class PaintCensus : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (counting && event->type() == QEvent::Paint && watched->isWidgetType()) {
+            const QRect r = static_cast<QPaintEvent *>(event)->region().boundingRect();
+            Count &c = counts[watched->objectName().isEmpty()
+                                      ? QString::fromLatin1(watched->metaObject()->className())
+                                      : watched->objectName()];
+            ++c.events;
+            c.pixels += int64_t(r.width()) * r.height();
+        }
+        return false;
+    }
+    void print(double wallS) const
+    {
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            std::printf("paints widget=%s per_s=%.1f kpixels_per_s=%.1f\n", qPrintable(it.key()),
+                        it->events / wallS, double(it->pixels) / 1000.0 / wallS);
+        std::fflush(stdout);
+    }
+    bool counting = false;
+
+private:
+    struct Count {
+        int64_t events = 0;
+        int64_t pixels = 0;
+    };
+    QMap<QString, Count> counts;
+};
+
 Figures measure(Meter &meter, const Options &options, double seconds)
 {
     Figures f;
@@ -304,6 +474,16 @@ Figures measure(Meter &meter, const Options &options, double seconds)
         std::lock_guard<std::mutex> lock(meter.backlogMutex);
         meter.backlog.assign(size_t(seconds * 100 + 1000), {0, 0});
         meter.backlogCount = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(meter.postsMutex);
+        meter.posts.assign(meter.latencies.size(), TimedPose{0, PoseKey{{0, 0, 0}}});
+        meter.postCount = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lock(framesMutex);
+        frames.assign(size_t(seconds * 200 + 1000), TimedPose{0, PoseKey{{0, 0, 0}}});
+        frameCount = 0;
     }
 
     const uint64_t overflowBefore = meter.ring.overflow.load();
@@ -318,6 +498,9 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     const int64_t guiBefore = bench::threadCpuNs();
     f.rssStart = bench::residentBytes();
     const int64_t wallBefore = monotonicNs();
+    const bool screenKnown = anySwap;
+    const PoseKey screenAtStart = lastSwapped;
+    recordingFrames = true;
     meter.recording = true;
 
     bench::runFor(int(seconds * 1000));
@@ -337,6 +520,19 @@ Figures measure(Meter &meter, const Options &options, double seconds)
             ? meter.sentPos.load() - sentBefore : meter.emittedPos.load() - emittedBefore;
     f.reportsHandled = meter.handledPos.load() - handledBefore;
     f.ringOverflow = meter.ring.overflow.load() - overflowBefore;
+
+    // The frames that show the stretch's last reports come a little after it.
+    bench::runFor(100);
+    recordingFrames = false;
+    {
+        std::lock_guard<std::mutex> postsLock(meter.postsMutex);
+        std::lock_guard<std::mutex> framesLock(framesMutex);
+        motionToPhoton(std::vector<TimedPose>(meter.posts.begin(),
+                                              meter.posts.begin() + ptrdiff_t(meter.postCount)),
+                       std::vector<TimedPose>(frames.begin(),
+                                              frames.begin() + ptrdiff_t(frameCount)),
+                       screenKnown ? &screenAtStart : nullptr, f);
+    }
 
     std::vector<int64_t> latencies(meter.latencies.begin(),
                                    meter.latencies.begin() + ptrdiff_t(meter.latencyCount));
@@ -376,14 +572,16 @@ void print(const Options &o, int rate, const Figures &f)
                 "dongle_cpu_pct=%.2f sent=%lld handled=%lld lat_p50_us=%.0f lat_p99_us=%.0f "
                 "lat_max_us=%.0f backlog_max=%lld backlog_end=%lld backlog_slope_per_s=%.2f "
                 "backlog_first=%.1f backlog_last=%.1f fps=%.1f rss_start_kib=%lld "
-                "rss_end_kib=%lld rss_growth_kib=%lld ring_overflow=%llu\n",
+                "rss_end_kib=%lld rss_growth_kib=%lld ring_overflow=%llu photon_p50_ms=%.2f "
+                "photon_p99_ms=%.2f photon_max_ms=%.2f pose_changes=%lld unshown=%lld\n",
                 qPrintable(o.source), rate, qPrintable(o.load), f.wallS, f.guiCpu * 100,
                 f.senderCpu * 100, f.dongleCpu * 100, (long long)f.reportsSent,
                 (long long)f.reportsHandled, f.p50Us, f.p99Us, f.maxUs,
                 (long long)f.backlogMax, (long long)f.backlogEnd, f.backlogSlope,
                 f.backlogFirstMean, f.backlogLastMean, f.fps, (long long)(f.rssStart / 1024),
                 (long long)(f.rssEnd / 1024), (long long)((f.rssEnd - f.rssStart) / 1024),
-                (unsigned long long)f.ringOverflow);
+                (unsigned long long)f.ringOverflow, f.photonP50Ms, f.photonP99Ms, f.photonMaxMs,
+                (long long)f.poseChanges, (long long)f.unshown);
     std::fflush(stdout);
 }
 
@@ -399,6 +597,7 @@ Options parse(const QStringList &args)
         else if (a == QLatin1String("--load")) { o.load = value; ++i; }
         else if (a == QLatin1String("--warmup")) { o.warmup = value.toDouble(); ++i; }
         else if (a == QLatin1String("--max-rate")) { o.maxRate = value.toInt(); ++i; }
+        else if (a == QLatin1String("--paints")) { o.paints = true; }
         else if (a == QLatin1String("--capacity")) { o.capacity = true; o.source = QStringLiteral("direct"); }
         else { std::fprintf(stderr, "unknown argument %s\n", qPrintable(a)); std::exit(2); }
     }
@@ -433,7 +632,12 @@ int main(int argc, char *argv[])
                 meter.dongleTid = bench::currentTid();
             if (length >= Protocol::ReportMinimumLength && data[0] == Protocol::ReportMarker
                 && data[16] == Protocol::OrientationReport) {
-                meter.ring.push(monotonicNs());
+                const int64_t now = monotonicNs();
+                meter.ring.push(now);
+                Protocol::ReportState decoded;
+                Protocol::decodeReport(data, length, decoded);
+                meter.posted(now, keyOf(decoded.posSample.angle1, decoded.posSample.angle2,
+                                        decoded.posSample.angle3));
                 meter.sentPos.fetch_add(1, std::memory_order_relaxed);
             }
         });
@@ -495,8 +699,16 @@ int main(int argc, char *argv[])
             emitter->start(options.rate);
         }
         bench::runFor(int(options.warmup * 1000));
+        PaintCensus census;
+        if (options.paints) {
+            app.installEventFilter(&census);
+            census.counting = true;
+        }
         const Figures f = measure(meter, options, options.seconds);
+        census.counting = false;
         print(options, options.rate, f);
+        if (options.paints)
+            census.print(f.wallS);
         if (emitter)
             emitter->stop();
     } else {

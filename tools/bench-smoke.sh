@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMU_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_decode bench_slots bench_live bench_startup
+cmake --build "$build" -j"$(nproc)" --target bench_decode bench_slots bench_live bench_startup \
+    imucal_frameprobe imu-calibration-tool-demo
 
 # The window's programs need an X display; without one they get a private Xvfb server.
 gui() {
@@ -24,4 +25,8 @@ gui "$b/bench_live" --source worker --rate 1000 --seconds 1 --warmup 0.5
 gui "$b/bench_live" --source direct --rate 1000 --seconds 1 --warmup 0.2 --load check
 gui "$b/bench_live" --capacity --seconds 0.5 --warmup 0.2 --max-rate 2000
 gui "$b/bench_startup" --runs 1
+process=(python3 bench/bench_process.py)
+demo="$build/app/imu-calibration-tool-demo"
+gui "${process[@]}" idle --exe "$demo" --seconds 1 --warmup 0.5 --frame-probe "$b/libimucal_frameprobe.so"
+gui "${process[@]}" live --exe "$demo" --seconds 1 --warmup 0.5 --frame-probe "$b/libimucal_frameprobe.so"
 echo "bench smoke pass: OK"

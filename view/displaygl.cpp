@@ -2,6 +2,8 @@
 
 #include "axismodel.h"
 
+#include <QTimerEvent>
+
 #include <GL/gl.h>
 
 DisplayGL::DisplayGL(QWidget *parent)
@@ -11,8 +13,6 @@ DisplayGL::DisplayGL(QWidget *parent)
     , angle3(0.0f)
     , axisLength(0.8f)
 {
-    // Redraw at a steady rate whether or not new angles came in.
-    startTimer(10);
 }
 
 void DisplayGL::setRotation(IMU_POS pos)
@@ -21,11 +21,39 @@ void DisplayGL::setRotation(IMU_POS pos)
     angle2 = pos.angle2;
     angle3 = pos.angle3;
     showNormal();
+    // A view that is not shown draws the pose when it is exposed again.
+    if (!poseOnScreen() && isVisible())
+        scheduleFrame();
 }
 
-void DisplayGL::timerEvent(QTimerEvent *)
+bool DisplayGL::poseOnScreen() const
 {
-    updateGL();
+    return drawnOnce && angle1 == drawn[0] && angle2 == drawn[1] && angle3 == drawn[2];
+}
+
+void DisplayGL::scheduleFrame()
+{
+    if (frameTimer.isActive())
+        return;   // the frame already due draws the newest angles
+    int delayMs = 0;
+    if (sinceFrame.isValid()) {
+        const qint64 leftNs = qint64(FrameIntervalMs) * 1000000 - sinceFrame.nsecsElapsed();
+        if (leftNs > 0)
+            delayMs = int((leftNs + 999999) / 1000000);
+    }
+    frameTimer.start(delayMs, Qt::PreciseTimer, this);
+}
+
+void DisplayGL::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != frameTimer.timerId()) {
+        QGLWidget::timerEvent(event);
+        return;
+    }
+    frameTimer.stop();
+    // The angles may have gone back to what is on screen; then there is nothing to draw.
+    if (!poseOnScreen())
+        updateGL();
 }
 
 void DisplayGL::initializeGL()
@@ -49,6 +77,12 @@ void DisplayGL::resizeGL(int w, int h)
 
 void DisplayGL::paintGL()
 {
+    sinceFrame.start();
+    drawn[0] = angle1;
+    drawn[1] = angle2;
+    drawn[2] = angle3;
+    drawnOnce = true;
+
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glPushMatrix();

@@ -1,9 +1,16 @@
-// The 3-D orientation view: the axis model turned by the latest orientation, redrawn from
-// its own 10 ms timer.
+// The 3-D orientation view: the axis model turned by the latest orientation.
+//
+// A frame is drawn when the pose has changed, at most one every FrameIntervalMs: a new pose
+// is drawn on the next pass of the event loop when the view has been still for an interval,
+// otherwise when the interval since the last frame is over. Exposes and resizes redraw as any
+// GL widget does. While nothing changes, or the view is not shown, it draws nothing and keeps
+// no timer running.
 #pragma once
 
 #include "imutypes.h"
 
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QGLWidget>
 
 class DisplayGL : public QGLWidget
@@ -11,9 +18,11 @@ class DisplayGL : public QGLWidget
     Q_OBJECT
 
 public:
+    static constexpr int FrameIntervalMs = 10;
+
     explicit DisplayGL(QWidget *parent = nullptr);
 
-    // Takes the angles for the next frame; the timer draws them.
+    // Takes the angles for the next frame.
     void setRotation(IMU_POS pos);
 
 protected:
@@ -23,8 +32,17 @@ protected:
     void paintGL() override;
 
 private:
+    bool poseOnScreen() const;
+    void scheduleFrame();
+
     float angle1;
     float angle2;
     float angle3;
     float axisLength;
+
+    // What the last frame showed, and when it was drawn.
+    float drawn[3] = {0.0f, 0.0f, 0.0f};
+    bool drawnOnce = false;
+    QElapsedTimer sinceFrame;
+    QBasicTimer frameTimer;   // runs only while a frame is due
 };

@@ -1,5 +1,9 @@
 #include "eventscheduler.h"
 
+#if defined(__linux__)
+#include <pthread.h>
+#endif
+
 #include <algorithm>
 
 EventScheduler::EventScheduler(Clock clockKind, Stream ownerStream)
@@ -133,6 +137,10 @@ void EventScheduler::runDue(int64_t upTo)
 
 void EventScheduler::threadMain()
 {
+#if defined(__linux__)
+    // Named so that per-thread figures (top -H, /proc/<pid>/task) tell it from the others.
+    pthread_setname_np(pthread_self(), "VirtualDongle");
+#endif
     std::unique_lock<std::mutex> lock(mutex);
     while (!quitting) {
         const int64_t due = nextDue();

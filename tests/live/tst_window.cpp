@@ -1,6 +1,8 @@
 #include "windowfixture.h"
 
 #include "btthread.h"
+#include "labeltextcache.h"
+#include "repaintpacer.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -15,17 +17,21 @@ using Script = std::function<IMU_POS(int)>;   // orientation of the i-th sample 
 
 QImage argb(const QImage &image) { return image.convertToFormat(QImage::Format_ARGB32); }
 
-// Counts paint events of every label in the window.
+// Counts paint events of every label in the window, or of one.
 class LabelPaints : public QObject
 {
 public:
+    explicit LabelPaints(QObject *only = nullptr) : only(only) { qApp->installEventFilter(this); }
     int count = 0;
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint && qobject_cast<QLabel *>(watched))
+        if (event->type() == QEvent::Paint && qobject_cast<QLabel *>(watched)
+                && (!only || watched == only))
             ++count;
         return false;
     }
+private:
+    QObject *only;
 };
 
 // Handles posted update requests, so every pending repaint is done on return.
@@ -55,7 +61,9 @@ private slots:
     void deviceList();
     void lights_data();
     void lights();
+    void repeatedReportPaintsNothing_data();
     void repeatedReportPaintsNothing();
+    void statusPaintedAsTheLabelWould();
     void triggerAndJoystick_data();
     void triggerAndJoystick();
 
@@ -193,27 +201,63 @@ void TestWindow::lights()
     }
 }
 
+void TestWindow::repeatedReportPaintsNothing_data()
+{
+    QTest::addColumn<short>("btn");
+    QTest::newRow("button held") << short(0x04);
+    // All lights go out, and the trigger's and the joystick's come on again at once.
+    QTest::newRow("no button") << short(0);
+}
+
 void TestWindow::repeatedReportPaintsNothing()
 {
+    QFETCH(short, btn);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    RepaintPacer *pacer = window->findChild<RepaintPacer *>();
+    // The window paces its repaints; this waits until none is held back or asked for.
+    auto allPainted = [&] {
+        return QTest::qWaitFor([&] {
+            settle();
+            return !pacer->isHolding();
+        });
+    };
     IMU_RAW sample;
     sample.mag_x = -5;
     auto send = [&] {
         probe->rawSample(sample);
-        probe->btnData(0x04, 20, 60, -40);   // button held, trigger and joystick out
-        settle();
+        probe->btnData(btn, 20, 60, -40);   // trigger and joystick out
     };
     send();
+    QVERIFY(allPainted());
     LabelPaints paints;
-    qApp->installEventFilter(&paints);
     send();
+    QVERIFY(allPainted());
     QCOMPARE(paints.count, 0);
-    // The counter does see repaints: a report that changes a light causes one.
+
+    // A new status text is painted once, and a changed light is painted.
+    LabelPaints statusPaints(label("lab_status"));
+    probe->posSample(IMU_POS());
     probe->btnData(0x10, 127, -100, 100);
-    settle();
-    qApp->removeEventFilter(&paints);
-    QVERIFY(paints.count > 0);
+    QVERIFY(allPainted());
+    QCOMPARE(statusPaints.count, 1);
+    QVERIFY(paints.count > 1);
+}
+
+void TestWindow::statusPaintedAsTheLabelWould()
+{
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QLabel *status = label("lab_status");
+    auto grabStatus = [&](bool normal) {
+        normal ? probe->posSample(IMU_POS()) : probe->rawSample(IMU_RAW());
+        return window->grab(status->geometry()).toImage();
+    };
+    const QImage normal = grabStatus(true), calibration = grabStatus(false);
+    QVERIFY(normal != calibration);
+    delete status->findChild<LabelTextCache *>();
+    QCOMPARE(grabStatus(true), normal);
+    QCOMPARE(grabStatus(false), calibration);
 }
 
 void TestWindow::triggerAndJoystick_data()

@@ -6,13 +6,30 @@
 
 namespace {
 
-// Lets the test draw one frame itself and read it without racing the widget's own timer.
+// Lets the test draw one frame itself and read it, and counts the frames drawn.
 class ProbeGL : public DisplayGL
 {
 public:
-    using DisplayGL::paintGL;
     using DisplayGL::resizeGL;
+    void paintGL() override
+    {
+        ++frames;
+        if (sinceFrame.isValid())
+            gapMs = sinceFrame.restart();
+        else
+            sinceFrame.start();
+        DisplayGL::paintGL();
+    }
+    int frames = 0;
+    qint64 gapMs = -1;   // since the frame before
+    QElapsedTimer sinceFrame;
 };
+
+// No timer of the view's is running, so it cannot draw again until something changes.
+bool still(QObject *view)
+{
+    return QAbstractEventDispatcher::instance()->registeredTimers(view).isEmpty();
+}
 
 struct Sample {
     float x, y;     // model coordinates (after turning), in the plane of the screen
@@ -57,6 +74,7 @@ private slots:
     void picture_data();
     void picture();
     void resizeSetsViewport();
+    void drawsOnlyWhenSomethingChanged();
 
 private:
     ProbeGL *view = nullptr;
@@ -142,6 +160,34 @@ void TestDisplayGL::resizeSetsViewport()
         // Height 0 keeps one row.
         QCOMPARE(QRect(vp[0], vp[1], vp[2], vp[3]), QRect(-20, -20, 350, qMax(size.height(), 1)));
     }
+}
+
+void TestDisplayGL::drawsOnlyWhenSomethingChanged()
+{
+    QTRY_VERIFY(view->frames > 0 && still(view));
+    const int shown = view->frames;
+    IMU_POS pos;
+    pos.angle1 = 10.0f;
+
+    view->setRotation(pos);
+    QTRY_COMPARE(view->frames, shown + 1);
+    QVERIFY(still(view));
+
+    view->setRotation(pos);
+    QVERIFY(still(view));
+
+    // Right after a frame a new pose waits for the frame interval, then is drawn once.
+    pos.angle2 = 0.1f;
+    view->setRotation(pos);
+    QVERIFY(!still(view));
+    QTRY_COMPARE(view->frames, shown + 2);
+    QVERIFY(still(view));
+    QVERIFY(view->gapMs >= DisplayGL::FrameIntervalMs - 1);
+
+    view->hide();
+    view->show();
+    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QTRY_VERIFY(view->frames > shown + 2);
 }
 
 QTEST_MAIN(TestDisplayGL)
