@@ -88,7 +88,7 @@ QString picture(const char *name)
 QString Skin::pictureFolder(const QString &workingDir, const QString &applicationDir)
 {
     const QStringList pictures{QStringLiteral("*.png"), QStringLiteral("*.bmp")};
-    const QString local = QStringLiteral("./image/");
+    QString local = QStringLiteral("./image/");
     if (!QDir(workingDir + QStringLiteral("/image")).entryList(pictures, QDir::Files).isEmpty())
         return local;
     // An installed tool keeps its pictures in <prefix>/share, beside its <prefix>/bin.

@@ -34,6 +34,8 @@ private:
     QString runCheck();
 
     std::unique_ptr<PictureDir> pictures;
+    QTemporaryDir recordDir;
+    std::unique_ptr<RecordFile> record;   // outlives the window that writes to it
     std::unique_ptr<VirtualDongle> dongle;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<MainWindowProbe> probe;
@@ -63,6 +65,7 @@ void TestEndToEnd::cleanup()
         probe->stopWorkers();
     probe.reset();
     window.reset();
+    record.reset();
     setHostBackend(nullptr);
     dongle.reset();
     controller = -1;
@@ -100,9 +103,8 @@ QString TestEndToEnd::runCheck()
 
 void TestEndToEnd::wholeJob()
 {
-    QTemporaryDir dir;
-    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
-    window->setRecordFile(&record);
+    record.reset(new RecordFile(recordDir.filePath("units.jsonl"), "virtual"));
+    window->setRecordFile(record.get());
     searchAndConnect();
 
     // Still, so the shown angles are the model's.
@@ -160,7 +162,7 @@ void TestEndToEnd::wholeJob()
     QCOMPARE(runCheck(), QStringLiteral("Stationary: Station check failed!"));
 
     // The record holds each save's answer and each check's verdict, for this controller.
-    QFile lines(record.path());
+    QFile lines(record->path());
     QVERIFY(lines.open(QIODevice::ReadOnly));
     QStringList recorded;
     for (const QByteArray &line : lines.readAll().trimmed().split('\n')) {
