@@ -107,7 +107,9 @@ public:
         setHostBackend(host.get());
         worker = std::make_unique<BtThread>();
         connect(worker.get(), &BtThread::BtSender, this, [this](int code, char *text, char *address) {
-            said.push_back({clock.elapsed(), code, QByteArray(text)});
+            // A device's name is not kept: crowds of long names would fill this log, and the
+            // memory figures are of this process.
+            said.push_back({clock.elapsed(), code, code == 3 ? QByteArray() : QByteArray(text)});
             if (code == 3 && address && QByteArray(address) == ControllerText)
                 ++announced;
         });
