@@ -211,8 +211,9 @@ class Tool:
                                                          delete=False).name
             env["LD_PRELOAD"] = frame_probe
             env["IMUCAL_FRAME_LOG"] = self.frame_log
+        self.stderr = tempfile.TemporaryFile()
         self.process = subprocess.Popen([exe], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=self.stderr)
         self.window = None
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline and not self.window:
@@ -223,7 +224,9 @@ class Tool:
                 time.sleep(0.1)
         if not self.window:
             self.stop()
-            sys.exit("the tool's window did not show")
+            self.stderr.seek(0)
+            said = self.stderr.read().decode(errors="replace").strip()
+            sys.exit("the tool's window did not show" + (f"; the tool said: {said}" if said else ""))
         time.sleep(0.5)
 
     @property
