@@ -211,17 +211,25 @@ class Tool:
                                                          delete=False).name
             env["LD_PRELOAD"] = frame_probe
             env["IMUCAL_FRAME_LOG"] = self.frame_log
-        self.stderr = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([exe], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
-                                        stderr=self.stderr)
         self.window = None
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline and not self.window:
-            found = xdotool("search", "--onlyvisible", "--name", TITLE)
-            if found:
-                self.window = found.split()[0]
-            else:
-                time.sleep(0.1)
+        # A shared X server now and then refuses a new client for a moment; a tool that could
+        # not connect is started again rather than ending the whole run.
+        for attempt in range(3):
+            self.stderr = tempfile.TemporaryFile()
+            self.process = subprocess.Popen([exe], cwd=ROOT, env=env, stdout=subprocess.DEVNULL,
+                                            stderr=self.stderr)
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline and not self.window and self.process.poll() is None:
+                found = xdotool("search", "--onlyvisible", "--name", TITLE)
+                if found:
+                    self.window = found.split()[0]
+                else:
+                    time.sleep(0.1)
+            if self.window or self.process.poll() is None:
+                break
+            print(f"the tool ended at start (status {self.process.returncode}); starting it again",
+                  file=sys.stderr)
+            time.sleep(1)
         if not self.window:
             self.stop()
             self.stderr.seek(0)
