@@ -113,12 +113,13 @@ def run(cmd, cwd, env=None, timeout=None):
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
 
-def first_failure(output):
-    m = re.search(r"The following tests FAILED:\s*\n\s*\d+ - (\S+)", output)
-    if m:
-        return m.group(1)
-    m = re.search(r"Test\s+#\d+: (\S+) \.+\**(Failed|Exception|Timeout|Subprocess)", output)
-    return m.group(1) if m else "?"
+def failures(output):
+    """The tests that failed, in the order they ended (ctest lists them by number instead)."""
+    failed = []
+    for m in re.finditer(r"Test\s+#\d+: (\S+) \.+\s*(\*+\w+|Subprocess|Exception)", output):
+        if m.group(1) not in failed:
+            failed.append(m.group(1))
+    return failed or ["?"]
 
 
 def main():
@@ -172,7 +173,9 @@ def main():
                 result = run(ctest + ["-E", FAST_TESTS], work)
             if result.returncode != 0:
                 caught += 1
-                print(f"{fid:20} caught by {first_failure(result.stdout)}", flush=True)
+                failed = failures(result.stdout)
+                also = f" (also {', '.join(failed[1:])})" if len(failed) > 1 else ""
+                print(f"{fid:20} caught by {failed[0]}{also}", flush=True)
             else:
                 print(f"{fid:20} MISSED: {what}", flush=True)
         finally:
