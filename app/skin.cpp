@@ -14,8 +14,8 @@
 namespace {
 
 // Style sheets that take the frame off the buttons and labels so the background picture shows
-// through. Several differ only in the run of blanks before "border-color"; the runs are kept
-// exactly as the skin has always carried them.
+// through. Several differ only in the run of blanks before "border-color", which the style
+// sheet parser skips: they draw alike.
 const char sheetA[] =
     "QLabel{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;"
     "                                   " // 35 blanks
