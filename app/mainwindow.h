@@ -71,11 +71,11 @@ private:
 
     Ui::MainWindow *ui;
     bool dragging = false;
+    QPoint dragOffset;
     // Set when the user closes the window. Answers that arrive after that (the controller's
     // reply to a save, a check that ends) show no box: nobody would see it, and while it is up
     // the closed tool could not quit.
     bool windowClosed = false;
-    QPoint dragOffset;
 
     BtThread *btThread = nullptr;
     MagThread *magThread = nullptr;

@@ -57,7 +57,6 @@ BtThread::BtThread()
     : QThread(nullptr),
       queue(std::make_shared<HostThreadQueue>())
 {
-    std::memset(reportBuffer, 0, sizeof reportBuffer);
     queue->setBacklogLimit(&BtThread::isDroppableReport, NotificationBacklog);
     // The signals cross to the window's thread by queued delivery.
     qRegisterMetaType<char *>("char*");

@@ -94,5 +94,5 @@ private:
     BleAddress connectAddr{};
 
     std::shared_ptr<HostThreadQueue> queue;   // this worker's message queue
-    uint8_t reportBuffer[1024]; // reused for every notification
+    uint8_t reportBuffer[1024] = {};   // reused for every notification
 };
