@@ -29,10 +29,6 @@ MainWindow::MainWindow(QWidget *parent)
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);
-
-    // Worker threads hand these records over through queued connections.
-    qRegisterMetaType<IMU_RAW>("IMU_RAW");
-    qRegisterMetaType<IMU_POS>("IMU_POS");
 }
 
 MainWindow::~MainWindow()

@@ -51,6 +51,19 @@ void console(const char *text)
     std::fflush(stdout);
 }
 
+// What the signals carry, for queued delivery to receivers in other threads. Done once, by the
+// first worker: nothing emits these before a worker exists.
+void registerSignalTypes()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<char *>("char*");
+        qRegisterMetaType<IMU_POS>("IMU_POS");
+        qRegisterMetaType<IMU_RAW>("IMU_RAW");
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 } // namespace
 
 BtThread::BtThread()
@@ -58,10 +71,7 @@ BtThread::BtThread()
       queue(std::make_shared<HostThreadQueue>())
 {
     queue->setBacklogLimit(&BtThread::isDroppableReport, NotificationBacklog);
-    // The signals cross to the window's thread by queued delivery.
-    qRegisterMetaType<char *>("char*");
-    qRegisterMetaType<IMU_POS>("IMU_POS");
-    qRegisterMetaType<IMU_RAW>("IMU_RAW");
+    registerSignalTypes();
 }
 
 BtThread::~BtThread()

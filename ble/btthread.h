@@ -49,7 +49,8 @@ signals:
     // address text), 4 the answer to a parameter write, 5 a link, or a connection under way,
     // has ended (why, and a null address). Receivers live in the thread that owns this object
     // and take their copies of the texts when the delivery runs: names replaced since are
-    // freed by a queued call to this object that follows the deliveries.
+    // freed by a queued call to this object that follows the deliveries. The worker registers
+    // the types of its signals for queued delivery; receivers need not.
     void BtSender(int code, char *text, char *addressText);
     void posSender(IMU_POS pos);
     void rawSender(IMU_RAW raw);
