@@ -117,9 +117,8 @@ void MainWindow::showUnconnected()
                                               : checkWaits                   ? " The check waits"
                                               : calibrationWaits             ? " Calibration waits"
                                                                              : ""));
-    for (QLabel *light : {ui->lab_light_left, ui->lab_light_middle, ui->lab_light_right, ui->lab_light_power,
-                          ui->lab_light_back, ui->lab_trigger_stick, ui->lab_rocker_light})
-        light->clear();
+    for (const Light &light : lights)
+        light.label->clear();
     ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ui->lab_trigger_progress->setFrameRect(QRect());
     ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(0, 0));

@@ -37,15 +37,6 @@ MainWindow::~MainWindow()
     stopWorkers();
 
     delete ui;
-
-    delete imgLeftLight;
-    delete imgMiddleLight;
-    delete imgRightLight;
-    delete imgPowerLight;
-    delete imgBackLight;
-    delete imgTriggerStick;
-    delete imgRockerLight;
-    delete imgRockerCross;
 }
 
 // Closing the window ends the workers in order, so the process exits at once and cleanly:

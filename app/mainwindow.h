@@ -3,14 +3,17 @@
 #pragma once
 
 #include "checksession.h"
+#include "controlsdisplay.h"
 #include "imutypes.h"
 
-#include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
 #include <QString>
+
+#include <array>
+#include <cstddef>
 
 namespace Ui {
 class MainWindow;
@@ -20,6 +23,7 @@ class BtThread;
 class MagThread;
 class CalibThread;
 class QCloseEvent;
+class QLabel;
 class QMouseEvent;
 class JsonLine;
 class RecordFile;
@@ -104,13 +108,19 @@ private:
     QPixmap pixTriggerProgress, pixTriggerProgressBottom;
     QPixmap pixCalib, pixSave, pixLongBar, pixProgress, pixCheck;
 
-    // Pictures the live display draws; loaded once, kept for the whole run.
-    QImage *imgLeftLight = nullptr;
-    QImage *imgMiddleLight = nullptr;
-    QImage *imgRightLight = nullptr;
-    QImage *imgPowerLight = nullptr;
-    QImage *imgBackLight = nullptr;
-    QImage *imgTriggerStick = nullptr;
-    QImage *imgRockerLight = nullptr;
-    QImage *imgRockerCross = nullptr;
+    // The lights of the controller picture that the live display turns on and off: each one's
+    // label, and the picture it shows when lit, converted for the screen once. The five button
+    // lights come in the order of ControlsDisplay::ButtonLight, then the trigger's and the
+    // joystick's.
+    struct Light {
+        QLabel *label = nullptr;
+        QPixmap picture;
+    };
+    enum : size_t {
+        ButtonLights = size_t(ControlsDisplay::ButtonLight::None),
+        TriggerLight = ButtonLights,
+        RockerLight,
+        LightCount
+    };
+    std::array<Light, LightCount> lights;
 };

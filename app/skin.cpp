@@ -9,7 +9,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
+#include <QImage>
 #include <QPalette>
+
+#include <utility>
 
 namespace {
 
@@ -121,14 +124,14 @@ void MainWindow::initSkin()
     ui->btn_close->setIcon(QIcon(QPixmap(picture("settng-nor-03.png"))));
     ui->btn_smallest->setIcon(QIcon(QPixmap(picture("settng-nor-01.png"))));
 
-    imgLeftLight = new QImage(picture("left_light.png"));
-    imgMiddleLight = new QImage(picture("middle_light.png"));
-    imgRightLight = new QImage(picture("right_light.png"));
-    imgPowerLight = new QImage(picture("power_light.png"));
-    imgBackLight = new QImage(picture("back_light.png"));
-    imgTriggerStick = new QImage(picture("trigger_stick.png"));
-    imgRockerLight = new QImage(picture("rocker_light.png"));
-    imgRockerCross = new QImage(picture("rocker_cross.png"));
+    const std::pair<QLabel *, const char *> lightPictures[LightCount] = {
+        {ui->lab_light_right, "right_light.png"},   {ui->lab_light_back, "back_light.png"},
+        {ui->lab_light_middle, "middle_light.png"}, {ui->lab_light_left, "left_light.png"},
+        {ui->lab_light_power, "power_light.png"},   {ui->lab_trigger_stick, "trigger_stick.png"},
+        {ui->lab_rocker_light, "rocker_light.png"},
+    };
+    for (size_t i = 0; i < LightCount; ++i)
+        lights[i] = {lightPictures[i].first, QPixmap::fromImage(QImage(picture(lightPictures[i].second)))};
 
     pixSetupUp.load(picture("Setup_up.png"));
     pixMagnetUp.load(picture("Magnet_up.png"));
@@ -160,7 +163,7 @@ void MainWindow::initSkin()
     ui->lab_rocker_disk->setPixmap(pixRockerDisk);
     ui->lab_trigger_progress->setPixmap(pixTriggerProgress);
     ui->lab_trigger_progress_bottom->setPixmap(pixTriggerProgressBottom);
-    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(*imgRockerCross));
+    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(QImage(picture("rocker_cross.png"))));
 
     ui->comboBox->setStyleSheet(sheetF);
     ui->comboBox->view()->setStyleSheet(sheetList);
