@@ -64,7 +64,12 @@ private slots:
 private:
     friend struct MainWindowProbe;   // lets tests read the state the slots share
 
+    // The three pages, in the order of their tabs.
+    enum Page { SetupPage, MagnetPage, ValidPage, PageCount };
+
     void initSkin();
+    // Shows `page` and the down face of its tab, the others and their up faces.
+    void showPage(Page page);
     void showUnconnected();
     void stopWorkers();
     void initLiveDisplay();
@@ -100,13 +105,9 @@ private:
     // The latest and previous orientation sample and the stationary check's state.
     CheckSession check;
 
-    // Skin: page-button faces, action-button icons and label pictures.
-    QPixmap pixSetupUp, pixMagnetUp, pixValidUp;
-    QPixmap pixSetupDown, pixMagnetDown, pixValidDown;
-    QPixmap pixSearch, pixConnect;
-    QPixmap pixJoystickUp, pixJoystickRight, pixRockerDisk;
-    QPixmap pixTriggerProgress, pixTriggerProgressBottom;
-    QPixmap pixCalib, pixSave, pixLongBar, pixProgress, pixCheck;
+    // Each tab's faces, in the order of the pages.
+    QPixmap tabUp[PageCount];
+    QPixmap tabDown[PageCount];
 
     // The lights of the controller picture that the live display turns on and off: each one's
     // label, and the picture it shows when lit, converted for the screen once. The five button
