@@ -54,10 +54,10 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     const QByteArray address = addressText ? QByteArray(addressText) : QByteArray();
 
     switch (code) {
-    case -1:
-    case 4:
-        if (code == 4) {
-            const bool success = message == QLatin1String("Write data success!");
+    case BtThread::DongleFailed:
+    case BtThread::WriteAnswer:
+        if (code == BtThread::WriteAnswer) {
+            const bool success = BtThread::writeSucceeded(text);
             recordWrite(success ? "success" : "fail", success ? StatusSuccess : StatusFailed);
         }
         if (windowClosed)
@@ -65,16 +65,16 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
         QMessageBox::information(this, QString(), message, QMessageBox::Ok,
                                  QMessageBox::NoButton);
         break;
-    case 2:
+    case BtThread::DongleReady:
         ui->btn_connect->setDisabled(false);
         ui->btn_search->setDisabled(false);
         break;
-    case 5:
+    case BtThread::LinkEnded:
         // The link has ended; the next one starts afresh.
         check.newLink();
         showUnconnected();
         break;
-    case 3:
+    case BtThread::DeviceFound:
         // A controller keeps its first entry; later sightings change nothing.
         if (deviceAddresses.contains(address))
             break;

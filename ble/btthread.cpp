@@ -111,7 +111,7 @@ void BtThread::run()
     if (CsrBleHostStart(0) == 0)
         console("Unable to start uEnergy Host.\n");
 
-    emit BtSender(-2, textStarted, nullptr);
+    emit BtSender(Started, textStarted, nullptr);
 
     HostMessage message;
     while (HostGetMessage(&message)) {
@@ -126,6 +126,11 @@ void BtThread::run()
     }
 
     HostAttachThreadQueue(nullptr);
+}
+
+bool BtThread::writeSucceeded(const char *text)
+{
+    return text && std::strcmp(text, textWriteSuccess) == 0;
 }
 
 uint64_t BtThread::droppedReports() const
@@ -179,7 +184,7 @@ void BtThread::endLink(char *why)
 {
     link = NoLink;
     linkGone = true;
-    emit BtSender(5, why, nullptr);
+    emit BtSender(LinkEnded, why, nullptr);
 }
 
 void BtThread::handleEvent(uint32_t code, uintptr_t param)
@@ -187,11 +192,11 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
     switch (code) {
     case HostEventReady:
         if (param != 0) {
-            emit BtSender(2, textDongleReady, nullptr);
+            emit BtSender(DongleReady, textDongleReady, nullptr);
             if (CsrBleHostStartLEScan() == 0)
                 console("Unable to scan device.\n");
         } else {
-            emit BtSender(-1, textDongleFailed, nullptr);
+            emit BtSender(DongleFailed, textDongleFailed, nullptr);
         }
         break;
     case HostEventDeviceFound:
@@ -247,7 +252,7 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         // A write that was accepted and then refused, lost with its link, or never confirmed.
         const auto *event = reinterpret_cast<const HostWriteResultEvent *>(param);
         if (event && event->status != 0)
-            emit BtSender(4, textWriteFail, nullptr);
+            emit BtSender(WriteAnswer, textWriteFail, nullptr);
         break;
     }
     case HostEventNotification:
@@ -276,7 +281,7 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
         emit sightingSender(QByteArray(text), name, event->rssi);
     }
     if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
-        emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
+        emit BtSender(DeviceFound, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
     }
     releaseRetiredNames();
 }
@@ -339,9 +344,9 @@ void BtThread::handleNotification(const HostNotificationEvent *event)
 
     const Protocol::ReportResult result = Protocol::decodeReport(reportBuffer, length, report);
     if (result.ack == Protocol::ReportAck::Success)
-        emit BtSender(4, textWriteSuccess, nullptr);
+        emit BtSender(WriteAnswer, textWriteSuccess, nullptr);
     else if (result.ack == Protocol::ReportAck::Fail)
-        emit BtSender(4, textWriteFail, nullptr);
+        emit BtSender(WriteAnswer, textWriteFail, nullptr);
     if (result.pos) {
         emit posSender(report.posSample);
         emit btnSender(report.btn, report.trig, report.rock_x, report.rock_y);

@@ -17,8 +17,6 @@
 
 namespace {
 
-const char WriteSuccess[] = "Write data success!";
-
 // Device names are remote input: nothing in them may break a line of text output.
 QString printable(const QString &text)
 {
@@ -126,24 +124,24 @@ void HeadlessRunner::announcement(int code, char *text, char *)
         return;
     const QString message = text ? QString::fromUtf8(text).trimmed() : QString();
     switch (code) {
-    case -1:
+    case BtThread::DongleFailed:
         fail(QStringLiteral("no adapter: %1").arg(message));
         break;
-    case 2:
+    case BtThread::DongleReady:
         if (phase != Phase::Adapter)
             break;
         phase = Phase::Scanning;
         progress(options.list ? QStringLiteral("listing controllers for %1").arg(seconds(options.connectTimeoutMs))
                               : QStringLiteral("looking for %1").arg(QString::fromLatin1(options.address)));
         break;
-    case 4:
+    case BtThread::WriteAnswer:
         if (phase != Phase::Writing || answer != Answer::None)
             break;
         // Reported at once: the write's pause goes on on its own thread.
-        answer = message == QLatin1String(WriteSuccess) ? Answer::Success : Answer::Fail;
+        answer = BtThread::writeSucceeded(text) ? Answer::Success : Answer::Fail;
         endWrite();
         break;
-    case 5:
+    case BtThread::LinkEnded:
         // The end of a link. Before a connection was asked for there is none to lose.
         if (phase == Phase::Connecting)
             fail(QStringLiteral("connection to %1 failed: %2").arg(QString::fromLatin1(options.address), message));
