@@ -205,7 +205,7 @@ void HeadlessRunner::connectTarget()
     if (phase != Phase::Scanning)
         return;
     const QString name = sightings.value(options.address).name;
-    targetName = name.isEmpty() ? QStringLiteral("Unknown Device") : name;
+    targetName = name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : name;
     phase = Phase::Connecting;
     progress(QStringLiteral("connecting to %1 (%2)").arg(QString::fromLatin1(options.address), printable(targetName)));
     // The first report of this link has no predecessor.
@@ -222,7 +222,7 @@ void HeadlessRunner::printListed(const QByteArray &addressText)
     if (seen.printed)
         return;
     seen.printed = true;
-    const QString name = seen.name.isEmpty() ? QStringLiteral("Unknown Device") : seen.name;
+    const QString name = seen.name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : seen.name;
     const QString address = QString::fromLatin1(addressText);
     JsonLine json;
     json.add("address", address)
