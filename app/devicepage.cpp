@@ -4,7 +4,7 @@
 
 #include "btthread.h"
 #include "controlsdisplay.h"
-#include "tooloptions.h"
+#include "recordfile.h"
 
 #include <QMessageBox>
 #include <QThread>
@@ -57,8 +57,7 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     case BtThread::DongleFailed:
     case BtThread::WriteAnswer:
         if (code == BtThread::WriteAnswer) {
-            const bool success = BtThread::writeSucceeded(text);
-            recordWrite(success ? "success" : "fail", success ? StatusSuccess : StatusFailed);
+            recordWrite(BtThread::writeSucceeded(text) ? WriteAnswer::Success : WriteAnswer::Fail);
         }
         if (windowClosed)
             break;

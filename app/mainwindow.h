@@ -27,6 +27,7 @@ class QLabel;
 class QMouseEvent;
 class JsonLine;
 class RecordFile;
+enum class WriteAnswer;
 
 class MainWindow : public QMainWindow
 {
@@ -74,7 +75,7 @@ private:
     void stopWorkers();
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
-    void recordWrite(const char *answer, int status);
+    void recordWrite(WriteAnswer answer);
     void recordCheck(bool passed);
     void appendRecord(const JsonLine &line);
 

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QIODevice>
-#include <QJsonArray>
 
 #include <cmath>
 #include <cstdio>
@@ -36,11 +35,6 @@ bool rssiKnown(short rssi)
 QString seconds(int ms)
 {
     return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
-}
-
-QJsonArray valueArray(const MAG_PARAM &v)
-{
-    return QJsonArray{v.max_x, v.max_y, v.max_z, v.min_x, v.min_y, v.min_z};
 }
 
 QString valueText(const MAG_PARAM &v)
@@ -135,10 +129,10 @@ void HeadlessRunner::announcement(int code, char *text, char *)
                               : QStringLiteral("looking for %1").arg(QString::fromLatin1(options.address)));
         break;
     case BtThread::WriteAnswer:
-        if (phase != Phase::Writing || answer != Answer::None)
+        if (phase != Phase::Writing || answer != WriteAnswer::None)
             break;
         // Reported at once: the write's pause goes on on its own thread.
-        answer = BtThread::writeSucceeded(text) ? Answer::Success : Answer::Fail;
+        answer = BtThread::writeSucceeded(text) ? WriteAnswer::Success : WriteAnswer::Fail;
         endWrite();
         break;
     case BtThread::LinkEnded:
@@ -392,7 +386,7 @@ void HeadlessRunner::startWrite(const MAG_PARAM &values)
 {
     phase = Phase::Writing;
     writeValues = values;
-    answer = Answer::None;
+    answer = WriteAnswer::None;
     frameSent = true;
     // The worker ends this line with its own "success!" or "fail!" for the write call.
     progress(QStringLiteral("writing %1 to %2: ").arg(valueText(values), QString::fromLatin1(options.address)), true);
@@ -423,15 +417,10 @@ void HeadlessRunner::joinSaveThread()
 
 int HeadlessRunner::recordWrite()
 {
-    const int status = answer == Answer::Success ? StatusSuccess
-                     : answer == Answer::Fail    ? StatusFailed
-                                                 : StatusError;
-    const QString answerText = answer == Answer::Success ? QStringLiteral("success")
-                             : answer == Answer::Fail    ? QStringLiteral("fail")
-                                                         : QStringLiteral("none");
+    const int status = writeAnswerStatus(answer);
     JsonLine line = resultLine("write");
-    line.add("values", valueArray(writeValues)).add("answer", answerText);
-    report(line, QStringLiteral("write %1: %2").arg(valueText(writeValues), answerText), status);
+    addWriteFields(line, writeValues, answer);
+    report(line, QStringLiteral("write %1: %2").arg(valueText(writeValues), writeAnswerText(answer)), status);
     if (status == StatusFailed)
         failures << QStringLiteral("the write failed");
     return status;
@@ -465,10 +454,7 @@ void HeadlessRunner::endCheck(int status)
     const double *sums = check.sums();
     const bool passed = status == StatusSuccess;
     JsonLine line = resultLine("check");
-    line.add("sums", QJsonArray{sums[0], sums[1], sums[2]})
-        .add("means", QJsonArray{check.mean(0), check.mean(1), check.mean(2)})
-        .add("samples", check.count())
-        .add("passed", passed);
+    addCheckFields(line, check, passed);
     const QString text = QStringLiteral("check: sums %1 %2 %3  means %4 %5 %6  samples %7  %8")
             .arg(sums[0], 0, 'f', 3).arg(sums[1], 0, 'f', 3).arg(sums[2], 0, 'f', 3)
             .arg(check.mean(0), 0, 'f', 4).arg(check.mean(1), 0, 'f', 4).arg(check.mean(2), 0, 'f', 4)
