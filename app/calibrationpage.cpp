@@ -28,7 +28,7 @@ void MainWindow::on_btn_start_calib_clicked()
     magThread->start(QThread::InheritPriority);
     calibIdle = false;
     // Without a controller the new recording waits; the status says so.
-    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+    if (statusUnconnected())
         showUnconnected();
 }
 
@@ -88,7 +88,7 @@ void MainWindow::on_btn_stationary_check_clicked()
     }
     calibThread->startTicks();
     check.start();
-    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+    if (statusUnconnected())
         showUnconnected();
 }
 

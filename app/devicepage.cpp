@@ -11,12 +11,14 @@
 
 namespace {
 
+const char Unconnected[] = "Status:Unconnected!";
+
 // The status the form starts with, and what a procedure waiting for a controller adds to it.
 QString unconnectedStatus(const char *waiting)
 {
     return QStringLiteral("<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
-                          "Status:Unconnected!%1</span></p></body></html>")
-            .arg(QLatin1String(waiting));
+                          "%1%2</span></p></body></html>")
+            .arg(QLatin1String(Unconnected), QLatin1String(waiting));
 }
 
 } // namespace
@@ -103,6 +105,11 @@ void MainWindow::on_btn_connect_clicked()
             return;
         }
     }
+}
+
+bool MainWindow::statusUnconnected() const
+{
+    return ui->lab_status->text().contains(QLatin1String(Unconnected));
 }
 
 // The look the window has before any connection: the form's status, the lights out, the

@@ -72,6 +72,8 @@ private:
     // Shows `page` and the down face of its tab, the others and their up faces.
     void showPage(Page page);
     void showUnconnected();
+    // Whether the status still says no controller is connected.
+    bool statusUnconnected() const;
     void stopWorkers();
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
