@@ -2,6 +2,7 @@
 
 #include "btthread.h"
 #include "hostlayer.h"
+#include "stationarycheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -442,7 +443,7 @@ void HeadlessRunner::startCheck()
 {
     phase = Phase::Checking;
     check.start();
-    progress(QStringLiteral("checking: keep the unit still (1001 samples)"));
+    progress(QStringLiteral("checking: keep the unit still (%1 samples)").arg(StationaryCheck::LastSample + 1));
     waitTimer.start(options.answerTimeoutMs);
     // As the window's ticker would at once: the latest sample, if new, is the first one.
     check.tick();
