@@ -1,5 +1,8 @@
+#include "controlsdisplay.h"
+#include "magcalibration.h"
 #include "mainwindow.h"
 #include "skin.h"
+#include "stationarycheck.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -125,6 +128,8 @@ private slots:
     void widgets();
     void stacking_data();
     void stacking();
+    void arithmeticAtRest_data();
+    void arithmeticAtRest();
     void seeThrough_data();
     void seeThrough();
     void pageSwitching();
@@ -227,6 +232,37 @@ void TestMainWindowForm::stacking()
             shown << child->objectName();
     }
     QCOMPARE(shown, children);
+}
+
+// The live display moves and sizes some of the form's widgets by arithmetic of its own. At
+// rest, or full, that arithmetic gives the form's rectangles, so nothing jumps when it starts.
+void TestMainWindowForm::arithmeticAtRest_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("rect");
+    auto inForm = [this](const QString &name) {
+        for (const FormWidget &widget : form.widgets) {
+            if (widget.name == name)
+                return widget.geometry;
+        }
+        return QRect();
+    };
+    QTest::newRow("joystick cross") << "lab_rocker_cross" << ControlsDisplay::rockerCrossRect(0, 0);
+    QTest::newRow("trigger bar") << "lab_trigger_progress"
+        << QRect(inForm("lab_trigger_progress").topLeft(), ControlsDisplay::triggerFrameRect(-128).size());
+    const char *const bars[] = {"lab_block_x", "lab_block_y", "lab_block_z"};
+    for (int axis = 0; axis < 3; ++axis)
+        QTest::newRow(bars[axis]) << bars[axis] << MagCalibration::barRect(axis, MagCalibration::Limit, -MagCalibration::Limit);
+    const QRect progress = inForm("lab_check_progress");
+    QTest::newRow("check progress") << "lab_check_progress"
+        << QRect(progress.topLeft(), QSize(StationaryCheck::progressWidth(StationaryCheck::LastSample), progress.height()));
+}
+
+void TestMainWindowForm::arithmeticAtRest()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, rect);
+    QCOMPARE(rect, w->findChild<QWidget *>(name)->geometry());
 }
 
 // The skin's sheets take the platform's look off the widgets they name: drawn over a plain
