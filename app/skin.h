@@ -23,8 +23,7 @@ struct WidgetSheet {
 // the form's own, which is none.
 const std::vector<WidgetSheet> &widgetSheets();
 
-// The drop-down's open list: its own colours, since the combo box's sheet leaves the list on
-// the platform's light base.
+// The style sheet of the drop-down's open list.
 extern const char dropDownListSheet[];
 
 } // namespace Skin
