@@ -11,7 +11,6 @@
 #include "tooloptions.h"
 
 #include <QCoreApplication>
-#include <QJsonArray>
 #include <QMessageBox>
 
 void MainWindow::on_btn_start_calib_clicked()
@@ -29,7 +28,7 @@ void MainWindow::on_btn_start_calib_clicked()
     magThread->start(QThread::InheritPriority);
     calibIdle = false;
     // Without a controller the new recording waits; the status says so.
-    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+    if (statusUnconnected())
         showUnconnected();
 }
 
@@ -75,7 +74,7 @@ void MainWindow::on_btn_save_param_clicked()
     magParam.min_z = ui->lab_min_z->text().toShort(nullptr, 10);
 
     if (!btThread->saveParam(magParam)) {
-        recordWrite("none", StatusError);
+        recordWrite(WriteAnswer::None);
         QMessageBox::information(this, QString(), QStringLiteral("Save Parameter Failed!"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     }
@@ -89,7 +88,7 @@ void MainWindow::on_btn_stationary_check_clicked()
     }
     calibThread->startTicks();
     check.start();
-    if (ui->lab_status->text().contains(QLatin1String("Status:Unconnected!")))
+    if (statusUnconnected())
         showUnconnected();
 }
 
@@ -119,15 +118,13 @@ void MainWindow::DisplayValidData()
     }
 }
 
-void MainWindow::recordWrite(const char *answer, int status)
+void MainWindow::recordWrite(WriteAnswer answer)
 {
     if (!recordFile)
         return;
     JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("write"));
-    line.add("values", QJsonArray{magParam.max_x, magParam.max_y, magParam.max_z,
-                                  magParam.min_x, magParam.min_y, magParam.min_z})
-        .add("answer", QLatin1String(answer))
-        .add("status", status);
+    addWriteFields(line, magParam, answer);
+    line.add("status", writeAnswerStatus(answer));
     appendRecord(line);
 }
 
@@ -135,13 +132,9 @@ void MainWindow::recordCheck(bool passed)
 {
     if (!recordFile)
         return;
-    const double *sums = check.sums();
     JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("check"));
-    line.add("sums", QJsonArray{sums[0], sums[1], sums[2]})
-        .add("means", QJsonArray{check.mean(0), check.mean(1), check.mean(2)})
-        .add("samples", check.count())
-        .add("passed", passed)
-        .add("status", passed ? StatusSuccess : StatusFailed);
+    addCheckFields(line, check, passed);
+    line.add("status", passed ? StatusSuccess : StatusFailed);
     appendRecord(line);
 }
 

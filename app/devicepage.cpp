@@ -4,19 +4,21 @@
 
 #include "btthread.h"
 #include "controlsdisplay.h"
-#include "tooloptions.h"
+#include "recordfile.h"
 
 #include <QMessageBox>
 #include <QThread>
 
 namespace {
 
+const char Unconnected[] = "Status:Unconnected!";
+
 // The status the form starts with, and what a procedure waiting for a controller adds to it.
 QString unconnectedStatus(const char *waiting)
 {
     return QStringLiteral("<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
-                          "Status:Unconnected!%1</span></p></body></html>")
-            .arg(QLatin1String(waiting));
+                          "%1%2</span></p></body></html>")
+            .arg(QLatin1String(Unconnected), QLatin1String(waiting));
 }
 
 } // namespace
@@ -54,27 +56,26 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
     const QByteArray address = addressText ? QByteArray(addressText) : QByteArray();
 
     switch (code) {
-    case -1:
-    case 4:
-        if (code == 4) {
-            const bool success = message == QLatin1String("Write data success!");
-            recordWrite(success ? "success" : "fail", success ? StatusSuccess : StatusFailed);
+    case BtThread::DongleFailed:
+    case BtThread::WriteAnswer:
+        if (code == BtThread::WriteAnswer) {
+            recordWrite(BtThread::writeSucceeded(text) ? WriteAnswer::Success : WriteAnswer::Fail);
         }
         if (windowClosed)
             break;
         QMessageBox::information(this, QString(), message, QMessageBox::Ok,
                                  QMessageBox::NoButton);
         break;
-    case 2:
+    case BtThread::DongleReady:
         ui->btn_connect->setDisabled(false);
         ui->btn_search->setDisabled(false);
         break;
-    case 5:
+    case BtThread::LinkEnded:
         // The link has ended; the next one starts afresh.
         check.newLink();
         showUnconnected();
         break;
-    case 3:
+    case BtThread::DeviceFound:
         // A controller keeps its first entry; later sightings change nothing.
         if (deviceAddresses.contains(address))
             break;
@@ -106,6 +107,11 @@ void MainWindow::on_btn_connect_clicked()
     }
 }
 
+bool MainWindow::statusUnconnected() const
+{
+    return ui->lab_status->text().contains(QLatin1String(Unconnected));
+}
+
 // The look the window has before any connection: the form's status, the lights out, the
 // trigger bar and the joystick cross as the form shows them; the 3-D model keeps its pose. A
 // check or calibration under way goes on and waits for reports, and the status says so.
@@ -117,9 +123,8 @@ void MainWindow::showUnconnected()
                                               : checkWaits                   ? " The check waits"
                                               : calibrationWaits             ? " Calibration waits"
                                                                              : ""));
-    for (QLabel *light : {ui->lab_light_left, ui->lab_light_middle, ui->lab_light_right, ui->lab_light_power,
-                          ui->lab_light_back, ui->lab_trigger_stick, ui->lab_rocker_light})
-        light->clear();
+    for (const Light &light : lights)
+        light.label->clear();
     ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ui->lab_trigger_progress->setFrameRect(QRect());
     ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(0, 0));

@@ -8,7 +8,6 @@
 
 #include <QLabel>
 #include <QPicture>
-#include <QVariant>
 
 namespace {
 
@@ -32,31 +31,19 @@ const QString &calibrationStatus()
 }
 
 // Reports come up to a thousand times a second and mostly leave the lights as they are. A
-// light's picture is converted from its image once and kept on its label, and a label that
-// already shows that very picture is left alone: setting it again, or clearing a label that
-// is already empty, would repaint the label for nothing.
-const char LightPixmapProperty[] = "imucal_lightPixmap";
-const char LightImageKeyProperty[] = "imucal_lightImageKey";
-
-void showImage(QLabel *label, const QImage *image)
+// label that already shows its light's very picture is left alone, and so is one that is
+// already out: setting the picture again, or clearing an empty label, would repaint the
+// label for nothing.
+void showLight(QLabel *label, const QPixmap &picture)
 {
-    if (!image || image->isNull()) {
+    if (picture.isNull()) {
         label->setPixmap(QPixmap());
         return;
     }
-    QPixmap pixmap;
-    const qint64 imageKey = image->cacheKey();
-    if (label->property(LightImageKeyProperty).toLongLong() == imageKey) {
-        pixmap = label->property(LightPixmapProperty).value<QPixmap>();
-    } else {
-        pixmap = QPixmap::fromImage(*image);
-        label->setProperty(LightPixmapProperty, QVariant::fromValue(pixmap));
-        label->setProperty(LightImageKeyProperty, imageKey);
-    }
     const QPixmap shown = label->pixmap(Qt::ReturnByValue);
-    if (!shown.isNull() && shown.cacheKey() == pixmap.cacheKey())
+    if (!shown.isNull() && shown.cacheKey() == picture.cacheKey())
         return;
-    label->setPixmap(pixmap);
+    label->setPixmap(picture);
 }
 
 void clearLight(QLabel *label)
@@ -77,40 +64,22 @@ void MainWindow::initLiveDisplay()
 
 void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_y)
 {
-    using ControlsDisplay::ButtonLight;
     const bool triggerLit = ControlsDisplay::triggerLit(trig);
     const bool rockerLit = ControlsDisplay::rockerLit(rock_x, rock_y);
 
-    switch (ControlsDisplay::lightForButtons(btn)) {
-    case ButtonLight::Right:
-        showImage(ui->lab_light_right, imgRightLight);
-        break;
-    case ButtonLight::Back:
-        showImage(ui->lab_light_back, imgBackLight);
-        break;
-    case ButtonLight::Middle:
-        showImage(ui->lab_light_middle, imgMiddleLight);
-        break;
-    case ButtonLight::Left:
-        showImage(ui->lab_light_left, imgLeftLight);
-        break;
-    case ButtonLight::Power:
-        showImage(ui->lab_light_power, imgPowerLight);
-        break;
-    case ButtonLight::None:
+    const size_t pressed = size_t(ControlsDisplay::lightForButtons(btn));
+    if (pressed < ButtonLights) {
+        showLight(lights[pressed].label, lights[pressed].picture);
+    } else {
         // Only a report with no button held puts the lights out. The trigger and joystick
         // lights come on again below if those are still out of rest, so they are put out only
         // when they stay out: a light that would end the report as it began is not touched.
-        clearLight(ui->lab_light_left);
-        clearLight(ui->lab_light_middle);
-        clearLight(ui->lab_light_right);
-        clearLight(ui->lab_light_power);
-        clearLight(ui->lab_light_back);
+        for (size_t i = 0; i < ButtonLights; ++i)
+            clearLight(lights[i].label);
         if (!triggerLit)
-            clearLight(ui->lab_trigger_stick);
+            clearLight(lights[TriggerLight].label);
         if (!rockerLit)
-            clearLight(ui->lab_rocker_light);
-        break;
+            clearLight(lights[RockerLight].label);
     }
 
     // The frame rectangle reaches below the label; Qt keeps only its top edge (contents
@@ -119,11 +88,11 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
     ui->lab_trigger_progress->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     ui->lab_trigger_progress->setFrameRect(ControlsDisplay::triggerFrameRect(trig));
     if (triggerLit)
-        showImage(ui->lab_trigger_stick, imgTriggerStick);
+        showLight(lights[TriggerLight].label, lights[TriggerLight].picture);
 
     ui->lab_rocker_cross->setGeometry(ControlsDisplay::rockerCrossRect(rock_x, rock_y));
     if (rockerLit)
-        showImage(ui->lab_rocker_light, imgRockerLight);
+        showLight(lights[RockerLight].label, lights[RockerLight].picture);
 }
 
 void MainWindow::DisplayRawData(IMU_RAW raw)

@@ -19,9 +19,6 @@ MainWindow::MainWindow(QWidget *parent)
     // itself is missing the texts still fit the rectangles they were laid out for.
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
 
-    dragOffset = QPoint(0, 0);
-    dragging = false;
-
     // The 3-D view is a native window of its own. Qt would otherwise make every sibling of it
     // and of its parents native as well, so that each label moved or repainted by the live
     // display went to the display server as a window of its own.
@@ -32,20 +29,6 @@ MainWindow::MainWindow(QWidget *parent)
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);
-
-    rawData = IMU_RAW();
-    for (int axis = 0; axis < 3; ++axis) {
-        magMax[axis] = 0;
-        magMin[axis] = 0;
-    }
-    calibIdle = true;
-    btThread = nullptr;
-    magThread = nullptr;
-    calibThread = nullptr;
-
-    // Worker threads hand these records over through queued connections.
-    qRegisterMetaType<IMU_RAW>("IMU_RAW");
-    qRegisterMetaType<IMU_POS>("IMU_POS");
 }
 
 MainWindow::~MainWindow()
@@ -54,24 +37,6 @@ MainWindow::~MainWindow()
     stopWorkers();
 
     delete ui;
-    deviceAddresses.clear();
-    deviceNames.clear();
-
-    pixSetupUp = pixMagnetUp = pixValidUp = QPixmap();
-    pixSetupDown = pixMagnetDown = pixValidDown = QPixmap();
-    pixSearch = pixConnect = QPixmap();
-    pixJoystickUp = pixJoystickRight = pixRockerDisk = QPixmap();
-    pixTriggerProgress = pixTriggerProgressBottom = QPixmap();
-    pixCalib = pixSave = pixLongBar = pixProgress = pixCheck = QPixmap();
-
-    delete imgLeftLight;
-    delete imgMiddleLight;
-    delete imgRightLight;
-    delete imgPowerLight;
-    delete imgBackLight;
-    delete imgTriggerStick;
-    delete imgRockerLight;
-    delete imgRockerCross;
 }
 
 // Closing the window ends the workers in order, so the process exits at once and cleanly:

@@ -3,14 +3,17 @@
 #pragma once
 
 #include "checksession.h"
+#include "controlsdisplay.h"
 #include "imutypes.h"
 
-#include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QPixmap>
 #include <QPoint>
 #include <QString>
+
+#include <array>
+#include <cstddef>
 
 namespace Ui {
 class MainWindow;
@@ -20,9 +23,11 @@ class BtThread;
 class MagThread;
 class CalibThread;
 class QCloseEvent;
+class QLabel;
 class QMouseEvent;
 class JsonLine;
 class RecordFile;
+enum class WriteAnswer;
 
 class MainWindow : public QMainWindow
 {
@@ -60,22 +65,29 @@ private slots:
 private:
     friend struct MainWindowProbe;   // lets tests read the state the slots share
 
+    // The three pages, in the order of their tabs.
+    enum Page { SetupPage, MagnetPage, ValidPage, PageCount };
+
     void initSkin();
+    // Shows `page` and the down face of its tab, the others and their up faces.
+    void showPage(Page page);
     void showUnconnected();
+    // Whether the status still says no controller is connected.
+    bool statusUnconnected() const;
     void stopWorkers();
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
-    void recordWrite(const char *answer, int status);
+    void recordWrite(WriteAnswer answer);
     void recordCheck(bool passed);
     void appendRecord(const JsonLine &line);
 
     Ui::MainWindow *ui;
     bool dragging = false;
+    QPoint dragOffset;
     // Set when the user closes the window. Answers that arrive after that (the controller's
     // reply to a save, a check that ends) show no box: nobody would see it, and while it is up
     // the closed tool could not quit.
     bool windowClosed = false;
-    QPoint dragOffset;
 
     BtThread *btThread = nullptr;
     MagThread *magThread = nullptr;
@@ -96,21 +108,23 @@ private:
     // The latest and previous orientation sample and the stationary check's state.
     CheckSession check;
 
-    // Skin: page-button faces, action-button icons and label pictures.
-    QPixmap pixSetupUp, pixMagnetUp, pixValidUp;
-    QPixmap pixSetupDown, pixMagnetDown, pixValidDown;
-    QPixmap pixSearch, pixConnect;
-    QPixmap pixJoystickUp, pixJoystickRight, pixRockerDisk;
-    QPixmap pixTriggerProgress, pixTriggerProgressBottom;
-    QPixmap pixCalib, pixSave, pixLongBar, pixProgress, pixCheck;
+    // Each tab's faces, in the order of the pages.
+    QPixmap tabUp[PageCount];
+    QPixmap tabDown[PageCount];
 
-    // Pictures the live display draws; loaded once, kept for the whole run.
-    QImage *imgLeftLight = nullptr;
-    QImage *imgMiddleLight = nullptr;
-    QImage *imgRightLight = nullptr;
-    QImage *imgPowerLight = nullptr;
-    QImage *imgBackLight = nullptr;
-    QImage *imgTriggerStick = nullptr;
-    QImage *imgRockerLight = nullptr;
-    QImage *imgRockerCross = nullptr;
+    // The lights of the controller picture that the live display turns on and off: each one's
+    // label, and the picture it shows when lit, converted for the screen once. The five button
+    // lights come in the order of ControlsDisplay::ButtonLight, then the trigger's and the
+    // joystick's.
+    struct Light {
+        QLabel *label = nullptr;
+        QPixmap picture;
+    };
+    enum : size_t {
+        ButtonLights = size_t(ControlsDisplay::ButtonLight::None),
+        TriggerLight = ButtonLights,
+        RockerLight,
+        LightCount
+    };
+    std::array<Light, LightCount> lights;
 };

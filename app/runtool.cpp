@@ -50,7 +50,6 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     MainWindow *window = new MainWindow;
     window->setRecordFile(record.get());
     window->setWindowOpacity(0.95);
-    window->setWindowFlags(Qt::FramelessWindowHint);
     window->show();
     const int exitCode = app.exec();
     delete window;

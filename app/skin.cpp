@@ -9,72 +9,68 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QIcon>
+#include <QImage>
 #include <QPalette>
+
+#include <utility>
 
 namespace {
 
 // Style sheets that take the frame off the buttons and labels so the background picture shows
-// through. Several differ only in the run of blanks before "border-color"; the runs are kept
-// exactly as the skin has always carried them.
-const char sheetA[] =
+// through. Several differ only in the run of blanks before "border-color", which the style
+// sheet parser skips: they draw alike.
+const char blockSheet[] =
     "QLabel{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;"
     "                                   " // 35 blanks
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetB[] =
+const char tabSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;"
     "                                 " // 33 blanks
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetC[] =
+const char magnetTabSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;"
     "                                  " // 34 blanks
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetD[] =
+const char searchSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t " // 8 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
-const char sheetE[] =
+const char connectSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t  " // 8 tabs, 2 blanks
     "border-color: rgba(255, 255, 255, 0);}";
-const char sheetF[] =
+const char comboSheet[] =
     "QComboBox{color:#d4d4d4;background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t " // 8 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetG[] =
+const char calibSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t " // 8 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetH[] =
+const char saveSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t\t   " // 9 tabs, 3 blanks
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetI[] =
+const char checkSheet[] =
     "QPushButton{background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t\t  " // 9 tabs, 2 blanks
     "border-color: rgba(255, 255, 255, 0);/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-const char sheetJ[] =
+const char maxXSheet[] =
     "QLabel{color:#d4d4d4;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t   " // 8 tabs, 3 blanks
     "border-color: rgba(255, 255, 255, 0);}";
-const char sheetK[] =
+const char extremeSheet[] =
     "QLabel{color:#d4d4d4;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t " // 8 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
-const char sheetL[] =
+const char magdataXSheet[] =
     "QLabel{color:#7d7d7d;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t " // 8 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
-const char sheetM[] =
+const char magdataSheet[] =
     "QLabel{color:#7d7d7d;background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;"
     "\t\t\t\t\t\t\t\t\t " // 9 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
-
-// The drop-down's open list: light text on the skin's dark slate, the chosen entry in the
-// skin's cyan with dark text. The combo box's own sheet leaves the list on the platform's light
-// base, where its light grey text cannot be read.
-const char sheetList[] =
-    "QAbstractItemView{color:#d4d4d4;background-color:#1d2a32;border: 1px solid #3b4f5c;"
-    "selection-color:#0b161c;selection-background-color:#33c5dc;outline: 0px;}";
 
 QString picture(const char *name)
 {
@@ -84,6 +80,39 @@ QString picture(const char *name)
 }
 
 } // namespace
+
+// The drop-down's open list: light text on the skin's dark slate, the chosen entry in the
+// skin's cyan with dark text. The combo box's own sheet leaves the list on the platform's light
+// base, where its light grey text cannot be read.
+const char Skin::dropDownListSheet[] =
+    "QAbstractItemView{color:#d4d4d4;background-color:#1d2a32;border: 1px solid #3b4f5c;"
+    "selection-color:#0b161c;selection-background-color:#33c5dc;outline: 0px;}";
+
+const std::vector<Skin::WidgetSheet> &Skin::widgetSheets()
+{
+    static const std::vector<WidgetSheet> sheets = {
+        {"lab_block", blockSheet},
+        {"btn_setup", tabSheet},
+        {"btn_magnet", magnetTabSheet},
+        {"btn_valid", tabSheet},
+        {"btn_search", searchSheet},
+        {"btn_connect", connectSheet},
+        {"comboBox", comboSheet},
+        {"btn_start_calib", calibSheet},
+        {"btn_save_param", saveSheet},
+        {"lab_max_x", maxXSheet},
+        {"lab_max_y", extremeSheet},
+        {"lab_max_z", extremeSheet},
+        {"lab_min_x", extremeSheet},
+        {"lab_min_y", extremeSheet},
+        {"lab_min_z", extremeSheet},
+        {"lab_magdata_x", magdataXSheet},
+        {"lab_magdata_y", magdataSheet},
+        {"lab_magdata_z", magdataSheet},
+        {"btn_stationary_check", checkSheet},
+    };
+    return sheets;
+}
 
 QString Skin::pictureFolder(const QString &workingDir, const QString &applicationDir)
 {
@@ -115,128 +144,80 @@ void MainWindow::initSkin()
     if (windowIcon().availableSizes().isEmpty())
         setWindowIcon(QIcon(picture("logo.bmp")));
 
-    ui->lab_block->setPixmap(QPixmap(picture("block.png")));
-    ui->lab_block->setStyleSheet(sheetA);
+    for (const Skin::WidgetSheet &entry : Skin::widgetSheets()) {
+        if (QWidget *widget = findChild<QWidget *>(QLatin1String(entry.widget)))
+            widget->setStyleSheet(QLatin1String(entry.sheet));
+    }
+    ui->comboBox->view()->setStyleSheet(QLatin1String(Skin::dropDownListSheet));
 
+    ui->lab_block->setPixmap(QPixmap(picture("block.png")));
     ui->btn_close->setIcon(QIcon(QPixmap(picture("settng-nor-03.png"))));
     ui->btn_smallest->setIcon(QIcon(QPixmap(picture("settng-nor-01.png"))));
 
-    imgLeftLight = new QImage(picture("left_light.png"));
-    imgMiddleLight = new QImage(picture("middle_light.png"));
-    imgRightLight = new QImage(picture("right_light.png"));
-    imgPowerLight = new QImage(picture("power_light.png"));
-    imgBackLight = new QImage(picture("back_light.png"));
-    imgTriggerStick = new QImage(picture("trigger_stick.png"));
-    imgRockerLight = new QImage(picture("rocker_light.png"));
-    imgRockerCross = new QImage(picture("rocker_cross.png"));
+    const std::pair<QLabel *, const char *> lightPictures[LightCount] = {
+        {ui->lab_light_right, "right_light.png"},   {ui->lab_light_back, "back_light.png"},
+        {ui->lab_light_middle, "middle_light.png"}, {ui->lab_light_left, "left_light.png"},
+        {ui->lab_light_power, "power_light.png"},   {ui->lab_trigger_stick, "trigger_stick.png"},
+        {ui->lab_rocker_light, "rocker_light.png"},
+    };
+    for (size_t i = 0; i < LightCount; ++i)
+        lights[i] = {lightPictures[i].first, QPixmap::fromImage(QImage(picture(lightPictures[i].second)))};
 
-    pixSetupUp.load(picture("Setup_up.png"));
-    pixMagnetUp.load(picture("Magnet_up.png"));
-    pixValidUp.load(picture("Valid_up.png"));
-    pixSetupDown.load(picture("Setup_down.png"));
-    pixMagnetDown.load(picture("Magnet_down.png"));
-    pixValidDown.load(picture("Valid_down.png"));
-    ui->btn_setup->setIcon(QIcon(pixSetupDown));
-    ui->btn_magnet->setIcon(QIcon(pixMagnetUp));
-    ui->btn_valid->setIcon(QIcon(pixValidUp));
-    ui->btn_setup->setStyleSheet(sheetB);
-    ui->btn_magnet->setStyleSheet(sheetC);
-    ui->btn_valid->setStyleSheet(sheetB);
+    const char *const tabFaces[PageCount] = {"Setup", "Magnet", "Valid"};
+    for (int page = 0; page < PageCount; ++page) {
+        tabUp[page].load(picture(tabFaces[page]) + QStringLiteral("_up.png"));
+        tabDown[page].load(picture(tabFaces[page]) + QStringLiteral("_down.png"));
+    }
 
-    pixSearch.load(picture("button_search.png"));
-    pixConnect.load(picture("button_connect.png"));
-    ui->btn_search->setIcon(QIcon(pixSearch));
-    ui->btn_connect->setIcon(QIcon(pixConnect));
-    ui->btn_search->setStyleSheet(sheetD);
-    ui->btn_connect->setStyleSheet(sheetE);
+    ui->btn_search->setIcon(QIcon(QPixmap(picture("button_search.png"))));
+    ui->btn_connect->setIcon(QIcon(QPixmap(picture("button_connect.png"))));
+    ui->lab_joy_up->setPixmap(QPixmap(picture("joystick_up.png")));
+    ui->lab_joy_right->setPixmap(QPixmap(picture("joystick_right.png")));
+    ui->lab_rocker_disk->setPixmap(QPixmap(picture("rocker_disk.png")));
+    ui->lab_trigger_progress->setPixmap(QPixmap(picture("trigger_progress.png")));
+    ui->lab_trigger_progress_bottom->setPixmap(QPixmap(picture("trigger_progress_bottom.png")));
+    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(QImage(picture("rocker_cross.png"))));
 
-    pixJoystickUp.load(picture("joystick_up.png"));
-    pixJoystickRight.load(picture("joystick_right.png"));
-    pixRockerDisk.load(picture("rocker_disk.png"));
-    pixTriggerProgress.load(picture("trigger_progress.png"));
-    pixTriggerProgressBottom.load(picture("trigger_progress_bottom.png"));
-    ui->lab_joy_up->setPixmap(pixJoystickUp);
-    ui->lab_joy_right->setPixmap(pixJoystickRight);
-    ui->lab_rocker_disk->setPixmap(pixRockerDisk);
-    ui->lab_trigger_progress->setPixmap(pixTriggerProgress);
-    ui->lab_trigger_progress_bottom->setPixmap(pixTriggerProgressBottom);
-    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(*imgRockerCross));
-
-    ui->comboBox->setStyleSheet(sheetF);
-    ui->comboBox->view()->setStyleSheet(sheetList);
-
+    ui->btn_start_calib->setIcon(QIcon(QPixmap(picture("button_calib.png"))));
+    ui->btn_save_param->setIcon(QIcon(QPixmap(picture("button_save.png"))));
     QPalette whiteText;
     whiteText.setBrush(QPalette::WindowText, QBrush(Qt::white));
-    pixCalib.load(picture("button_calib.png"));
-    pixSave.load(picture("button_save.png"));
-    ui->btn_start_calib->setIcon(QIcon(pixCalib));
-    ui->btn_save_param->setIcon(QIcon(pixSave));
-    ui->btn_start_calib->setStyleSheet(sheetG);
-    ui->btn_save_param->setStyleSheet(sheetH);
     ui->lab_mag_x->setPalette(whiteText);
     ui->lab_mag_y->setPalette(whiteText);
     ui->lab_mag_z->setPalette(whiteText);
+    const QPixmap longBar(picture("long_bar.png"));
+    ui->lab_block_x->setPixmap(longBar);
+    ui->lab_block_y->setPixmap(longBar);
+    ui->lab_block_z->setPixmap(longBar);
 
-    pixLongBar.load(picture("long_bar.png"));
-    ui->lab_block_x->setPixmap(pixLongBar);
-    ui->lab_block_y->setPixmap(pixLongBar);
-    ui->lab_block_z->setPixmap(pixLongBar);
-    QLabel *const valueLabels[] = {
-        ui->lab_max_x, ui->lab_max_y, ui->lab_max_z,
-        ui->lab_min_x, ui->lab_min_y, ui->lab_min_z,
-        ui->lab_magdata_x, ui->lab_magdata_y, ui->lab_magdata_z,
-    };
-    const char *const valueSheets[] = {
-        sheetJ, sheetK, sheetK, sheetK, sheetK, sheetK, sheetL, sheetM, sheetM,
-    };
-    for (int i = 0; i < 9; ++i) {
-        valueLabels[i]->setAlignment(Qt::AlignCenter);
-        valueLabels[i]->setStyleSheet(valueSheets[i]);
-    }
+    ui->lab_check_progress->setPixmap(QPixmap(picture("progress.png")));
+    ui->btn_stationary_check->setIcon(QIcon(QPixmap(picture("btn_check.png"))));
 
-    pixProgress.load(picture("progress.png"));
-    ui->lab_check_progress->setPixmap(pixProgress);
-    pixCheck.load(picture("btn_check.png"));
-    ui->btn_stationary_check->setIcon(QIcon(pixCheck));
-    ui->btn_stationary_check->setStyleSheet(sheetI);
-
-    ui->frame_setup->show();
-    ui->frame_Magnet->hide();
-    ui->frame_valid->hide();
-    const QRect pageRect(28, 111, 743, 445);
-    ui->frame_setup->setGeometry(pageRect);
-    ui->frame_Magnet->setGeometry(pageRect);
-    ui->frame_valid->setGeometry(pageRect);
+    showPage(SetupPage);
 }
 
 // The three pages share one rectangle; each tab shows its own page and its "down" face.
+void MainWindow::showPage(Page page)
+{
+    QPushButton *const tabs[PageCount] = {ui->btn_setup, ui->btn_magnet, ui->btn_valid};
+    QFrame *const frames[PageCount] = {ui->frame_setup, ui->frame_Magnet, ui->frame_valid};
+    for (int i = 0; i < PageCount; ++i) {
+        tabs[i]->setIcon(QIcon(i == page ? tabDown[i] : tabUp[i]));
+        frames[i]->setVisible(i == page);
+    }
+}
 
 void MainWindow::on_btn_setup_clicked()
 {
-    ui->btn_setup->setIcon(QIcon(pixSetupDown));
-    ui->btn_magnet->setIcon(QIcon(pixMagnetUp));
-    ui->btn_valid->setIcon(QIcon(pixValidUp));
-    ui->frame_setup->show();
-    ui->frame_Magnet->hide();
-    ui->frame_valid->hide();
+    showPage(SetupPage);
 }
 
 void MainWindow::on_btn_magnet_clicked()
 {
-    ui->btn_setup->setIcon(QIcon(pixSetupUp));
-    ui->btn_magnet->setIcon(QIcon(pixMagnetDown));
-    ui->btn_valid->setIcon(QIcon(pixValidUp));
-    ui->frame_setup->hide();
-    ui->frame_Magnet->show();
-    ui->frame_valid->hide();
+    showPage(MagnetPage);
 }
 
 void MainWindow::on_btn_valid_clicked()
 {
-    ui->btn_setup->setIcon(QIcon(pixSetupUp));
-    ui->btn_magnet->setIcon(QIcon(pixMagnetUp));
-    ui->btn_valid->setIcon(QIcon(pixValidDown));
-    ui->frame_setup->hide();
-    ui->frame_Magnet->hide();
-    ui->frame_valid->show();
+    showPage(ValidPage);
 }

@@ -51,18 +51,27 @@ void console(const char *text)
     std::fflush(stdout);
 }
 
+// What the signals carry, for queued delivery to receivers in other threads. Done once, by the
+// first worker: nothing emits these before a worker exists.
+void registerSignalTypes()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<char *>("char*");
+        qRegisterMetaType<IMU_POS>("IMU_POS");
+        qRegisterMetaType<IMU_RAW>("IMU_RAW");
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 } // namespace
 
 BtThread::BtThread()
     : QThread(nullptr),
       queue(std::make_shared<HostThreadQueue>())
 {
-    std::memset(reportBuffer, 0, sizeof reportBuffer);
     queue->setBacklogLimit(&BtThread::isDroppableReport, NotificationBacklog);
-    // The signals cross to the window's thread by queued delivery.
-    qRegisterMetaType<char *>("char*");
-    qRegisterMetaType<IMU_POS>("IMU_POS");
-    qRegisterMetaType<IMU_RAW>("IMU_RAW");
+    registerSignalTypes();
 }
 
 BtThread::~BtThread()
@@ -88,9 +97,9 @@ void BtThread::run()
     HostAttachThreadQueue(queue);
 #ifdef Q_OS_LINUX
     // The pause after each notification is meant to last a millisecond. Linux lets a
-    // sleeping thread oversleep by its timer slack, 50 us by default, which made the pause
-    // 1.08 ms here and held the worker to about 920 notifications a second instead of
-    // nearly a thousand; with the slack at its minimum the pause takes about 1.03 ms.
+    // sleeping thread oversleep by its timer slack (50 us by default), which would hold the
+    // worker well below a thousand notifications a second; the least slack keeps the pause
+    // close to its millisecond.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
 
@@ -102,7 +111,7 @@ void BtThread::run()
     if (CsrBleHostStart(0) == 0)
         console("Unable to start uEnergy Host.\n");
 
-    emit BtSender(-2, textStarted, nullptr);
+    emit BtSender(Started, textStarted, nullptr);
 
     HostMessage message;
     while (HostGetMessage(&message)) {
@@ -117,6 +126,11 @@ void BtThread::run()
     }
 
     HostAttachThreadQueue(nullptr);
+}
+
+bool BtThread::writeSucceeded(const char *text)
+{
+    return text && std::strcmp(text, textWriteSuccess) == 0;
 }
 
 uint64_t BtThread::droppedReports() const
@@ -170,7 +184,7 @@ void BtThread::endLink(char *why)
 {
     link = NoLink;
     linkGone = true;
-    emit BtSender(5, why, nullptr);
+    emit BtSender(LinkEnded, why, nullptr);
 }
 
 void BtThread::handleEvent(uint32_t code, uintptr_t param)
@@ -178,11 +192,11 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
     switch (code) {
     case HostEventReady:
         if (param != 0) {
-            emit BtSender(2, textDongleReady, nullptr);
+            emit BtSender(DongleReady, textDongleReady, nullptr);
             if (CsrBleHostStartLEScan() == 0)
                 console("Unable to scan device.\n");
         } else {
-            emit BtSender(-1, textDongleFailed, nullptr);
+            emit BtSender(DongleFailed, textDongleFailed, nullptr);
         }
         break;
     case HostEventDeviceFound:
@@ -238,7 +252,7 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         // A write that was accepted and then refused, lost with its link, or never confirmed.
         const auto *event = reinterpret_cast<const HostWriteResultEvent *>(param);
         if (event && event->status != 0)
-            emit BtSender(4, textWriteFail, nullptr);
+            emit BtSender(WriteAnswer, textWriteFail, nullptr);
         break;
     }
     case HostEventNotification:
@@ -267,7 +281,7 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
         emit sightingSender(QByteArray(text), name, event->rssi);
     }
     if (const DeviceEntry *entry = deviceList.update(event->address, event->name)) {
-        emit BtSender(3, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
+        emit BtSender(DeviceFound, const_cast<char *>(entry->name), const_cast<char *>(entry->addressText));
     }
     releaseRetiredNames();
 }
@@ -330,9 +344,9 @@ void BtThread::handleNotification(const HostNotificationEvent *event)
 
     const Protocol::ReportResult result = Protocol::decodeReport(reportBuffer, length, report);
     if (result.ack == Protocol::ReportAck::Success)
-        emit BtSender(4, textWriteSuccess, nullptr);
+        emit BtSender(WriteAnswer, textWriteSuccess, nullptr);
     else if (result.ack == Protocol::ReportAck::Fail)
-        emit BtSender(4, textWriteFail, nullptr);
+        emit BtSender(WriteAnswer, textWriteFail, nullptr);
     if (result.pos) {
         emit posSender(report.posSample);
         emit btnSender(report.btn, report.trig, report.rock_x, report.rock_y);

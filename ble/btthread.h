@@ -39,17 +39,29 @@ public:
     // waits for the thread. Safe before start.
     void stop();
 
+    // What BtSender announces, by its code.
+    enum Announcement : int {
+        Started = -2,        // the worker runs
+        DongleFailed = -1,   // the dongle did not come up
+        DongleReady = 2,     // the dongle is up and scanning
+        DeviceFound = 3,     // a controller to list: its name and address text
+        WriteAnswer = 4,     // the outcome of a parameter write
+        LinkEnded = 5,       // a link, or a connection under way, has ended: why
+    };
+    // Whether the text of a WriteAnswer says the controller took the parameters.
+    static bool writeSucceeded(const char *text);
+
     // Notifications dropped unread because more than a second of them waited. Any thread.
     uint64_t droppedReports() const;
     // Bytes held for device names, those announced and still on their way included. Any thread.
     size_t deviceNameBytes() const { return deviceList.nameBytes(); }
 
 signals:
-    // Codes: -2 started, -1 dongle failed, 2 dongle ready, 3 device found (its name and
-    // address text), 4 the answer to a parameter write, 5 a link, or a connection under way,
-    // has ended (why, and a null address). Receivers live in the thread that owns this object
+    // `code` is an Announcement; the address text is null but for DeviceFound. Receivers live
+    // in the thread that owns this object
     // and take their copies of the texts when the delivery runs: names replaced since are
-    // freed by a queued call to this object that follows the deliveries.
+    // freed by a queued call to this object that follows the deliveries. The worker registers
+    // the types of its signals for queued delivery; receivers need not.
     void BtSender(int code, char *text, char *addressText);
     void posSender(IMU_POS pos);
     void rawSender(IMU_RAW raw);
@@ -94,5 +106,5 @@ private:
     BleAddress connectAddr{};
 
     std::shared_ptr<HostThreadQueue> queue;   // this worker's message queue
-    uint8_t reportBuffer[1024]; // reused for every notification
+    uint8_t reportBuffer[1024] = {};   // reused for every notification
 };

@@ -4,10 +4,6 @@
 #include <cstring>
 #include <utility>
 
-namespace {
-const char unknownName[] = "Unknown Device";
-}
-
 RetiredNames::~RetiredNames()
 {
     if (counter)
@@ -75,7 +71,7 @@ const DeviceEntry *DeviceList::update(const BleAddress &address, const char *nam
         DeviceEntry &entry = slot->entry;
         if (std::memcmp(entry.addressText, text, sizeof text) != 0)
             continue;
-        const bool wasUnknown = std::strcmp(entry.name, unknownName) == 0;
+        const bool wasUnknown = std::strcmp(entry.name, UnknownName) == 0;
         if (name && std::strcmp(entry.name, name) != 0) {
             // The old name may still be on its way to the window.
             if (slot->name) {
@@ -94,7 +90,7 @@ const DeviceEntry *DeviceList::update(const BleAddress &address, const char *nam
         slot->name = copyText(name);
         slot->entry.name = slot->name.get();
     } else {
-        slot->entry.name = unknownName;
+        slot->entry.name = UnknownName;
     }
     slot->entry.address = address;
     std::memcpy(slot->entry.addressText, text, sizeof text);

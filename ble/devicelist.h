@@ -14,7 +14,7 @@
 // address text never moves or changes while the list exists, and a name that a later sighting
 // replaces is kept until its owner takes it back (DeviceList::takeRetired).
 struct DeviceEntry {
-    const char *name = nullptr;     // as reported, or "Unknown Device"
+    const char *name = nullptr;     // as reported, or DeviceList::UnknownName
     BleAddress address{};           // as the latest sighting delivered it
     char addressText[Protocol::AddressTextLength + 1] = {};   // the key
 };
@@ -42,6 +42,9 @@ private:
 class DeviceList
 {
 public:
+    // The name a device that sent none goes by.
+    static constexpr char UnknownName[] = "Unknown Device";
+
     DeviceList();
     ~DeviceList();
     DeviceList(const DeviceList &) = delete;
@@ -51,7 +54,7 @@ public:
     // announce, or null when this sighting is not announced.
     //
     // A new address is appended and announced. A known one takes the new name if the
-    // sighting has one and is announced again, unless its stored name was "Unknown Device"
+    // sighting has one and is announced again, unless its stored name was UnknownName
     // before this sighting: a device first stored nameless is announced only once. The name it
     // had before is retired, not freed.
     const DeviceEntry *update(const BleAddress &address, const char *name);
@@ -71,7 +74,7 @@ public:
 private:
     struct Slot {
         DeviceEntry entry;
-        std::unique_ptr<char[]> name;   // null while the entry shows "Unknown Device" as first stored
+        std::unique_ptr<char[]> name;   // null while the entry shows UnknownName as first stored
     };
 
     std::unique_ptr<char[]> copyText(const char *text);

@@ -34,5 +34,6 @@ struct MAG_PARAM {
     int16_t min_z = 0;
 };
 
+// Known to Qt's meta-type system; BtThread registers them for its queued signals.
 Q_DECLARE_METATYPE(IMU_RAW)
 Q_DECLARE_METATYPE(IMU_POS)

@@ -4,6 +4,7 @@ namespace MagCalibration {
 
 namespace {
 constexpr int ZeroLine = 210;
+constexpr int HalfBar = 130;   // pixels from the zero line to either limit
 constexpr int BarWidth = 80;
 constexpr int BarLeft[3] = {80, 330, 580};
 
@@ -47,8 +48,8 @@ bool updateExtremes(int16_t max[3], int16_t min[3], const int16_t sample[3])
 
 QRect barRect(int axis, int16_t max, int16_t min)
 {
-    const int top = ZeroLine - (int32_t(max) * 130) / 200;
-    const int height = ((int32_t(max) - int32_t(min)) * 130) / 200;
+    const int top = ZeroLine - (int32_t(max) * HalfBar) / Limit;
+    const int height = ((int32_t(max) - int32_t(min)) * HalfBar) / Limit;
     return QRect(BarLeft[axis], top, BarWidth, height);
 }
 

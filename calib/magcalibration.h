@@ -15,7 +15,7 @@ constexpr int16_t Limit = 200;
 // extreme moved; only then are the extremes clamped to -Limit..Limit and the page redrawn.
 bool updateExtremes(int16_t max[3], int16_t min[3], const int16_t sample[3]);
 
-// The bar of one axis (0 x, 1 y, 2 z): 130 pixels per 200 units, zero line at y 210.
+// The bar of one axis (0 x, 1 y, 2 z): 130 pixels per Limit units, zero line at y 210.
 QRect barRect(int axis, int16_t max, int16_t min);
 
 // Style sheets the page gives its extreme labels and its live-value labels after a change.

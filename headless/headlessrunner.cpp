@@ -2,11 +2,11 @@
 
 #include "btthread.h"
 #include "hostlayer.h"
+#include "stationarycheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QIODevice>
-#include <QJsonArray>
 
 #include <cmath>
 #include <cstdio>
@@ -16,8 +16,6 @@
 #endif
 
 namespace {
-
-const char WriteSuccess[] = "Write data success!";
 
 // Device names are remote input: nothing in them may break a line of text output.
 QString printable(const QString &text)
@@ -38,11 +36,6 @@ bool rssiKnown(short rssi)
 QString seconds(int ms)
 {
     return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
-}
-
-QJsonArray valueArray(const MAG_PARAM &v)
-{
-    return QJsonArray{v.max_x, v.max_y, v.max_z, v.min_x, v.min_y, v.min_z};
 }
 
 QString valueText(const MAG_PARAM &v)
@@ -126,24 +119,24 @@ void HeadlessRunner::announcement(int code, char *text, char *)
         return;
     const QString message = text ? QString::fromUtf8(text).trimmed() : QString();
     switch (code) {
-    case -1:
+    case BtThread::DongleFailed:
         fail(QStringLiteral("no adapter: %1").arg(message));
         break;
-    case 2:
+    case BtThread::DongleReady:
         if (phase != Phase::Adapter)
             break;
         phase = Phase::Scanning;
         progress(options.list ? QStringLiteral("listing controllers for %1").arg(seconds(options.connectTimeoutMs))
                               : QStringLiteral("looking for %1").arg(QString::fromLatin1(options.address)));
         break;
-    case 4:
-        if (phase != Phase::Writing || answer != Answer::None)
+    case BtThread::WriteAnswer:
+        if (phase != Phase::Writing || answer != WriteAnswer::None)
             break;
         // Reported at once: the write's pause goes on on its own thread.
-        answer = message == QLatin1String(WriteSuccess) ? Answer::Success : Answer::Fail;
+        answer = BtThread::writeSucceeded(text) ? WriteAnswer::Success : WriteAnswer::Fail;
         endWrite();
         break;
-    case 5:
+    case BtThread::LinkEnded:
         // The end of a link. Before a connection was asked for there is none to lose.
         if (phase == Phase::Connecting)
             fail(QStringLiteral("connection to %1 failed: %2").arg(QString::fromLatin1(options.address), message));
@@ -207,7 +200,7 @@ void HeadlessRunner::connectTarget()
     if (phase != Phase::Scanning)
         return;
     const QString name = sightings.value(options.address).name;
-    targetName = name.isEmpty() ? QStringLiteral("Unknown Device") : name;
+    targetName = name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : name;
     phase = Phase::Connecting;
     progress(QStringLiteral("connecting to %1 (%2)").arg(QString::fromLatin1(options.address), printable(targetName)));
     // The first report of this link has no predecessor.
@@ -224,7 +217,7 @@ void HeadlessRunner::printListed(const QByteArray &addressText)
     if (seen.printed)
         return;
     seen.printed = true;
-    const QString name = seen.name.isEmpty() ? QStringLiteral("Unknown Device") : seen.name;
+    const QString name = seen.name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : seen.name;
     const QString address = QString::fromLatin1(addressText);
     JsonLine json;
     json.add("address", address)
@@ -394,7 +387,7 @@ void HeadlessRunner::startWrite(const MAG_PARAM &values)
 {
     phase = Phase::Writing;
     writeValues = values;
-    answer = Answer::None;
+    answer = WriteAnswer::None;
     frameSent = true;
     // The worker ends this line with its own "success!" or "fail!" for the write call.
     progress(QStringLiteral("writing %1 to %2: ").arg(valueText(values), QString::fromLatin1(options.address)), true);
@@ -425,15 +418,10 @@ void HeadlessRunner::joinSaveThread()
 
 int HeadlessRunner::recordWrite()
 {
-    const int status = answer == Answer::Success ? StatusSuccess
-                     : answer == Answer::Fail    ? StatusFailed
-                                                 : StatusError;
-    const QString answerText = answer == Answer::Success ? QStringLiteral("success")
-                             : answer == Answer::Fail    ? QStringLiteral("fail")
-                                                         : QStringLiteral("none");
+    const int status = writeAnswerStatus(answer);
     JsonLine line = resultLine("write");
-    line.add("values", valueArray(writeValues)).add("answer", answerText);
-    report(line, QStringLiteral("write %1: %2").arg(valueText(writeValues), answerText), status);
+    addWriteFields(line, writeValues, answer);
+    report(line, QStringLiteral("write %1: %2").arg(valueText(writeValues), writeAnswerText(answer)), status);
     if (status == StatusFailed)
         failures << QStringLiteral("the write failed");
     return status;
@@ -455,7 +443,7 @@ void HeadlessRunner::startCheck()
 {
     phase = Phase::Checking;
     check.start();
-    progress(QStringLiteral("checking: keep the unit still (1001 samples)"));
+    progress(QStringLiteral("checking: keep the unit still (%1 samples)").arg(StationaryCheck::LastSample + 1));
     waitTimer.start(options.answerTimeoutMs);
     // As the window's ticker would at once: the latest sample, if new, is the first one.
     check.tick();
@@ -467,10 +455,7 @@ void HeadlessRunner::endCheck(int status)
     const double *sums = check.sums();
     const bool passed = status == StatusSuccess;
     JsonLine line = resultLine("check");
-    line.add("sums", QJsonArray{sums[0], sums[1], sums[2]})
-        .add("means", QJsonArray{check.mean(0), check.mean(1), check.mean(2)})
-        .add("samples", check.count())
-        .add("passed", passed);
+    addCheckFields(line, check, passed);
     const QString text = QStringLiteral("check: sums %1 %2 %3  means %4 %5 %6  samples %7  %8")
             .arg(sums[0], 0, 'f', 3).arg(sums[1], 0, 'f', 3).arg(sums[2], 0, 'f', 3)
             .arg(check.mean(0), 0, 'f', 4).arg(check.mean(1), 0, 'f', 4).arg(check.mean(2), 0, 'f', 4)

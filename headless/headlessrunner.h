@@ -51,7 +51,6 @@ private slots:
 private:
     enum class Phase { Idle, Adapter, Scanning, Connecting, Calibrating, Writing, Checking, Done };
     enum class Step { Calibrate, Write, Check };
-    enum class Answer { None, Success, Fail };
 
     struct PendingSighting {
         QByteArray addressText;
@@ -129,7 +128,7 @@ private:
     int secondsDone = 0;
 
     MAG_PARAM writeValues;
-    Answer answer = Answer::None;
+    WriteAnswer answer = WriteAnswer::None;
     bool frameSent = true;
 
     CheckSession check;

@@ -1,5 +1,6 @@
 #include "recordfile.h"
 
+#include "checksession.h"
 #include "tooloptions.h"
 
 #include <QDateTime>
@@ -31,6 +32,39 @@ QByteArray JsonLine::toJson() const
         text += '"' + field.first + "\":" + value.mid(1, value.size() - 2);
     }
     return text + '}';
+}
+
+QString writeAnswerText(WriteAnswer answer)
+{
+    return answer == WriteAnswer::Success ? QStringLiteral("success")
+         : answer == WriteAnswer::Fail    ? QStringLiteral("fail")
+                                          : QStringLiteral("none");
+}
+
+int writeAnswerStatus(WriteAnswer answer)
+{
+    return answer == WriteAnswer::Success ? StatusSuccess
+         : answer == WriteAnswer::Fail    ? StatusFailed
+                                          : StatusError;
+}
+
+QJsonArray valueArray(const MAG_PARAM &v)
+{
+    return QJsonArray{v.max_x, v.max_y, v.max_z, v.min_x, v.min_y, v.min_z};
+}
+
+void addWriteFields(JsonLine &line, const MAG_PARAM &values, WriteAnswer answer)
+{
+    line.add("values", valueArray(values)).add("answer", writeAnswerText(answer));
+}
+
+void addCheckFields(JsonLine &line, const CheckSession &check, bool passed)
+{
+    const double *sums = check.sums();
+    line.add("sums", QJsonArray{sums[0], sums[1], sums[2]})
+        .add("means", QJsonArray{check.mean(0), check.mean(1), check.mean(2)})
+        .add("samples", check.count())
+        .add("passed", passed);
 }
 
 RecordFile::RecordFile(const QString &path, const QString &backend)

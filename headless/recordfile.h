@@ -2,7 +2,10 @@
 // Several processes may add to one file at once; each line goes in whole.
 #pragma once
 
+#include "imutypes.h"
+
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonValue>
 #include <QList>
 #include <QPair>
@@ -18,6 +21,21 @@ public:
 private:
     QList<QPair<QByteArray, QJsonValue>> fields;
 };
+
+class CheckSession;
+
+// The controller's answer to a parameter write: "success", "fail", or "none" when no answer
+// came; they give a write the statuses 0, 1 and 2.
+enum class WriteAnswer { None, Success, Fail };
+QString writeAnswerText(WriteAnswer answer);
+int writeAnswerStatus(WriteAnswer answer);
+
+// Six calibration values as a line lists them: max x, y, z, then min x, y, z.
+QJsonArray valueArray(const MAG_PARAM &values);
+// The fields after the common ones of a write's line (values, answer) and of a check's line
+// (sums, means, samples, passed). The window and the runner record alike.
+void addWriteFields(JsonLine &line, const MAG_PARAM &values, WriteAnswer answer);
+void addCheckFields(JsonLine &line, const CheckSession &check, bool passed);
 
 class RecordFile
 {

@@ -17,7 +17,7 @@ enum ToolStatus {
 
 struct ToolOptions {
     enum class Mode {
-        Window,     // no option, or --record alone: the window, as always
+        Window,     // no option, or --record alone: the window
         Headless,   // a job: --list, or operations on --address
         Help,
         Version,

@@ -8,10 +8,6 @@
 
 DisplayGL::DisplayGL(QWidget *parent)
     : QGLWidget(parent)
-    , angle1(0.0f)
-    , angle2(0.0f)
-    , angle3(0.0f)
-    , axisLength(0.8f)
 {
 }
 

@@ -35,10 +35,10 @@ private:
     bool poseOnScreen() const;
     void scheduleFrame();
 
-    float angle1;
-    float angle2;
-    float angle3;
-    float axisLength;
+    float angle1 = 0.0f;
+    float angle2 = 0.0f;
+    float angle3 = 0.0f;
+    float axisLength = 0.8f;
 
     // What the last frame showed, and when it was drawn.
     float drawn[3] = {0.0f, 0.0f, 0.0f};

@@ -3,8 +3,8 @@
 //
 // A QLabel parses and lays out its rich text anew after every setText(), when it next paints,
 // and that layout then asks for a second paint of the same pixels. The window's status label
-// changes its text with most reports. With the cache installed the label keeps its text as
-// before, but while it shows one of the cached texts the cache paints it, the way QLabel
+// changes its text with most reports. With the cache installed the label still holds its
+// text, but while it shows one of the cached texts the cache paints it, the way QLabel
 // paints a rich text: same document settings, placement and palette, so the same pixels. Any
 // other text, and a label with a frame, a style sheet or right-to-left text, the label
 // paints itself.

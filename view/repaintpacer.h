@@ -6,7 +6,7 @@
 // changed pixels to the display server that often, far more often than any screen can show.
 // The pacer lets a repaint through at once when the window has not repainted for an
 // interval, and otherwise holds it back until that interval is over, when one repaint shows
-// everything that changed in between. The widgets themselves change as before; only the
+// everything that changed in between. The widgets themselves change at once; only the
 // pixels wait, by less than one interval.
 #pragma once
 #include <QElapsedTimer>

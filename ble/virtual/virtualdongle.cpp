@@ -506,7 +506,7 @@ BleAddress VirtualDongle::controllerAddress(int index)
 void VirtualDongle::setReportRate(int perSecond)
 {
     EventScheduler::Lock lock(scheduler);
-    rate = std::clamp(perSecond, 1, 1000);
+    rate = perSecond;
     for (Controller &controller : controllers)
         controller.model.setReportRate(rate, now());
 }

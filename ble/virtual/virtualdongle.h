@@ -139,7 +139,7 @@ private:
     uint64_t floodGeneration = 0;
     uint32_t nextConnId = 1;
     uint16_t nextUpdateId = 1;
-    int rate = 100;
+    int rate = 100;   // as asked for; each model keeps it within its own range
     bool paused = false;
 
     // Last: its thread runs work on everything above.

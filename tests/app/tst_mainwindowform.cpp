@@ -1,14 +1,90 @@
+#include "controlsdisplay.h"
+#include "magcalibration.h"
 #include "mainwindow.h"
 #include "skin.h"
+#include "stationarycheck.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
-
-#include <QtTest>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QXmlStreamReader>
+#include <QtTest>
 
 namespace {
+// One widget of the form, as mainwindow.ui lays it out.
+struct FormWidget
+{
+    QString name;
+    QString className;
+    QString parent;   // empty for the window itself
+    QRect geometry;
+    QHash<QString, QString> strings;   // its string properties: text, windowTitle, styleSheet
+};
+
+struct Form
+{
+    QVector<FormWidget> widgets;          // in the form's order
+    QHash<QString, QStringList> zorder;   // per parent, as the form stacks its children
+    QString error;
+};
+} // namespace
+
+Q_DECLARE_METATYPE(FormWidget)
+
+namespace {
+Form readForm()
+{
+    Form form;
+    QFile file(QStringLiteral(IMUCAL_FORM_PATH));
+    if (!file.open(QIODevice::ReadOnly)) {
+        form.error = file.errorString();
+        return form;
+    }
+    QXmlStreamReader xml(&file);
+    QVector<int> open;   // the widgets the reader is inside, innermost last
+    QString property;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const QStringRef tag = xml.name();
+        if (xml.isEndElement() && tag == QLatin1String("widget")) {
+            open.removeLast();
+        } else if (!xml.isStartElement()) {
+            continue;
+        } else if (tag == QLatin1String("widget")) {
+            const QXmlStreamAttributes a = xml.attributes();
+            const QString parent = open.isEmpty() ? QString() : form.widgets[open.last()].name;
+            form.widgets.append({a.value("name").toString(), a.value("class").toString(), parent, {}, {}});
+            open.append(form.widgets.size() - 1);
+        } else if (tag == QLatin1String("property")) {
+            property = xml.attributes().value("name").toString();
+        } else if (tag == QLatin1String("rect") && property == QLatin1String("geometry") && !open.isEmpty()) {
+            QHash<QString, int> r;
+            while (xml.readNextStartElement())
+                r.insert(xml.name().toString(), xml.readElementText().toInt());
+            form.widgets[open.last()].geometry = QRect(r["x"], r["y"], r["width"], r["height"]);
+        } else if (tag == QLatin1String("string") && !open.isEmpty()) {
+            form.widgets[open.last()].strings.insert(property, xml.readElementText());
+        } else if (tag == QLatin1String("zorder") && !open.isEmpty()) {
+            form.zorder[form.widgets[open.last()].name] << xml.readElementText();
+        }
+    }
+    if (xml.hasError())
+        form.error = xml.errorString();
+    return form;
+}
+
+const char *skinSheet(const QString &widget)
+{
+    for (const Skin::WidgetSheet &entry : Skin::widgetSheets()) {
+        if (widget == QLatin1String(entry.widget))
+            return entry.sheet;
+    }
+    return nullptr;
+}
+
 // Each tab picture gets its own colour, so a test can tell which one a button shows.
 QColor tabColour(int tab, bool down) { return QColor(40 * tab + 20, down ? 200 : 60, 90); }
 
@@ -27,6 +103,17 @@ void send(QWidget *target, QEvent::Type type, QPoint global, Qt::MouseButton but
     QMouseEvent event(type, local, local, global, button, held, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
 }
+
+// Qt's word on a style sheet it cannot parse, or on a property it does not know.
+QStringList sheetWarnings;
+QtMessageHandler testLog = nullptr;
+void keepSheetWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("stylesheet"), Qt::CaseInsensitive)
+            || message.startsWith(QLatin1String("Unknown property")))
+        sheetWarnings << message;
+    testLog(type, context, message);
+}
 } // namespace
 
 class TestMainWindowForm : public QObject
@@ -39,8 +126,12 @@ private slots:
     void window();
     void widgets_data();
     void widgets();
-    void styleSheets_data();
-    void styleSheets();
+    void stacking_data();
+    void stacking();
+    void arithmeticAtRest_data();
+    void arithmeticAtRest();
+    void seeThrough_data();
+    void seeThrough();
     void pageSwitching();
     void dropDownContrast();
     void pictureFolder();
@@ -50,130 +141,154 @@ private slots:
 private:
     QTemporaryDir workDir;
     QString oldDir;
+    Form form;
     MainWindow *w = nullptr;
 };
 
 void TestMainWindowForm::initTestCase()
 {
+    form = readForm();
+    QVERIFY2(form.error.isEmpty(), qPrintable(form.error));
+    QVERIFY(form.widgets.size() > 1);
     // An empty working directory: the window runs without any of its pictures.
     QVERIFY(workDir.isValid());
     oldDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(workDir.path()));
+    // Every style sheet the window applies is parsed by the time it is shown, and its
+    // properties are read when it is drawn (seeThrough).
+    testLog = qInstallMessageHandler(keepSheetWarnings);
     w = new MainWindow;
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->ensurePolished();
+    QVERIFY2(sheetWarnings.isEmpty(), qPrintable(sheetWarnings.join('\n')));
 }
 
 void TestMainWindowForm::cleanupTestCase()
 {
+    qInstallMessageHandler(testLog);
     delete w;
     QDir::setCurrent(oldDir);
 }
 
 void TestMainWindowForm::window()
 {
-    QCOMPARE(w->windowTitle(), QStringLiteral("IMU Calibration Tool"));
     QVERIFY(w->windowFlags() & Qt::FramelessWindowHint);
-    QCOMPARE(w->size(), QSize(1045, 697));
-    QCOMPARE(w->centralWidget()->objectName(), QStringLiteral("centralWidget"));
+    QCOMPARE(w->windowTitle(), form.widgets.first().strings.value("windowTitle"));
+    QCOMPARE(w->size(), form.widgets.first().geometry.size());
 }
 
+// Every widget of the form, as the running window shows it at start: its class, parent,
+// rectangle, text, and the style sheet the skin gives it (or the form's own).
 void TestMainWindowForm::widgets_data()
 {
-    // Per parent, its widgets from bottom to top: name, class, geometry, text.
-    QTest::addColumn<QStringList>("children");
-    const QString status = "<html><head/><body><p><span style=\" font-size:6pt; color:#d4d4d4;\">"
-                           "Status:Unconnected!</span></p></body></html>";
-    const QString count = "<html><head/><body><p><span style=\" color:#d4d4d4;\">100%</span></p></body></html>";
-    QTest::newRow("centralWidget") << QStringList{
-        "lab_block QLabel 28,111 743x445 ", "frame_setup QFrame 28,111 743x445 ",
-        "btn_smallest QPushButton 715,15 35x20 ", "btn_close QPushButton 750,15 35x20 ",
-        "btn_setup QPushButton 28,84 70x28 ", "btn_magnet QPushButton 98,84 114x28 ",
-        "btn_valid QPushButton 212,84 93x28 ", "frame_Magnet QFrame 28,111 743x445 ",
-        "frame_valid QFrame 28,111 743x445 ", "lab_status QLabel 55,470 200x25 " + status};
-    QTest::newRow("frame_setup") << QStringList{
-        "lab_joy_up QLabel 25,-10 120x375 ", "lab_joy_right QLabel 105,-10 158x375 ",
-        "btn_connect QPushButton 410,400 101x32 ", "btn_search QPushButton 210,400 101x32 ",
-        "comboBox QComboBox 25,325 200x25 ", "glwg_rotation DisplayGL 365,50 350x300 ",
-        "lab_light_left QLabel 39,88 20x43 ", "lab_light_middle QLabel 53,101 13x16 ",
-        "lab_light_right QLabel 66,100 14x17 ", "lab_light_power QLabel 50,150 18x16 ",
-        "lab_light_back QLabel 137,139 13x19 ", "lab_rocker_disk QLabel 250,50 91x92 ",
-        "lab_trigger_progress QLabel 250,190 92x161 ", "lab_rocker_cross QLabel 287,87 17x18 ",
-        "lab_trigger_stick QLabel 111,92 29x41 ", "lab_rocker_light QLabel 48,120 22x22 ",
-        "lab_trigger_progress_bottom QLabel 250,348 92x4 "};
-    QTest::newRow("frame_Magnet") << QStringList{
-        "btn_start_calib QPushButton 210,400 101x32 ", "btn_save_param QPushButton 410,400 101x32 ",
-        "lab_block_x QLabel 80,80 80x260 ", "lab_block_y QLabel 330,80 80x260 ",
-        "lab_block_z QLabel 580,80 80x260 ", "lab_mag_x QLabel 50,20 135x30 Magnetometer_X",
-        "lab_mag_y QLabel 300,20 135x30 Magnetometer_Y", "lab_mag_z QLabel 550,20 135x30 Magnetometer_Z",
-        "lab_max_x QLabel 80,60 80x20 0", "lab_max_y QLabel 330,60 80x20 0",
-        "lab_max_z QLabel 580,60 80x20 0", "lab_min_x QLabel 80,340 80x20 -0",
-        "lab_min_y QLabel 330,340 80x20 -0", "lab_min_z QLabel 580,340 80x20 -0",
-        "lab_magdata_x QLabel 80,200 80x20 0", "lab_magdata_y QLabel 330,200 80x20 0",
-        "lab_magdata_z QLabel 580,200 80x20 0"};
-    QTest::newRow("frame_valid") << QStringList{
-        "btn_stationary_check QPushButton 280,250 212x89 ", "lab_check_progress QLabel 50,100 655x61 ",
-        "lab_count QLabel 562,95 150x61 " + count};
+    QTest::addColumn<FormWidget>("expected");
+    for (const FormWidget &widget : form.widgets.mid(1))
+        QTest::newRow(qPrintable(widget.name)) << widget;
 }
 
 void TestMainWindowForm::widgets()
 {
+    QFETCH(FormWidget, expected);
+    const auto found = w->findChildren<QWidget *>(expected.name);
+    QCOMPARE(found.size(), 1);
+    const QWidget *widget = found.first();
+    QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), expected.className);
+    QCOMPARE(widget->parentWidget()->objectName(), expected.parent);
+    if (!expected.geometry.isNull())
+        QCOMPARE(widget->geometry(), expected.geometry);
+    if (expected.strings.contains("text")) {
+        const auto *label = qobject_cast<const QLabel *>(widget);
+        const auto *button = qobject_cast<const QAbstractButton *>(widget);
+        QVERIFY(label || button);
+        QCOMPARE(label ? label->text() : button->text(), expected.strings.value("text"));
+    }
+    const char *sheet = skinSheet(expected.name);
+    QCOMPARE(widget->styleSheet(), sheet ? QString::fromLatin1(sheet) : expected.strings.value("styleSheet"));
+}
+
+// Each parent's children from bottom to top: as the form stacks them, or in its order.
+void TestMainWindowForm::stacking_data()
+{
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QStringList>("children");
+    QHash<QString, QStringList> inOrder;
+    for (const FormWidget &widget : form.widgets)
+        inOrder[widget.parent] << widget.name;
+    for (const FormWidget &widget : form.widgets.mid(1)) {
+        if (inOrder.contains(widget.name))
+            QTest::newRow(qPrintable(widget.name)) << widget.name
+                << form.zorder.value(widget.name, inOrder.value(widget.name));
+    }
+}
+
+void TestMainWindowForm::stacking()
+{
+    QFETCH(QString, parent);
     QFETCH(QStringList, children);
-    const auto parents = w->findChildren<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
-    QCOMPARE(parents.size(), 1);
-    QStringList got;
-    for (QObject *child : parents.first()->children()) {
-        auto *widget = qobject_cast<QWidget *>(child);
-        if (!widget || widget->objectName().startsWith(QLatin1String("qt_")))
-            continue;
-        QCOMPARE(w->findChildren<QWidget *>(widget->objectName()).size(), 1);
-        const QRect r = widget->geometry();
-        QString text;
-        if (auto *button = qobject_cast<QPushButton *>(widget))
-            text = button->text();
-        if (auto *label = qobject_cast<QLabel *>(widget))
-            text = label->text();
-        got << QStringLiteral("%1 %2 %3,%4 %5x%6 %7").arg(widget->objectName(), widget->metaObject()->className())
-                   .arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()).arg(text);
+    QStringList shown;
+    for (QObject *child : w->findChild<QWidget *>(parent)->children()) {
+        if (child->isWidgetType() && !child->objectName().startsWith(QLatin1String("qt_")))
+            shown << child->objectName();
     }
-    QCOMPARE(got, children);
+    QCOMPARE(shown, children);
 }
 
-void TestMainWindowForm::styleSheets_data()
+// The live display moves and sizes some of the form's widgets by arithmetic of its own. At
+// rest, or full, that arithmetic gives the form's rectangles, so nothing jumps when it starts.
+void TestMainWindowForm::arithmeticAtRest_data()
 {
-    QTest::addColumn<QStringList>("widgets");
-    QTest::addColumn<QString>("sheet");
-
-    const QString tail = "/*border-radius: 1px;font: bold 4px;min-width: 10em;padding: 2px;*/}";
-    const QString clear = "background-color:rgba(255, 255, 255, 0);border-style: solid;border-width: 0px;";
-    const QString dim = "background-color:rgba(255, 255, 255, 0.1);border-style: solid;border-width: 0px;";
-    const QString border = "border-color: rgba(255, 255, 255, 0);";
-    auto run = [](int tabs, int spaces) { return QString(tabs, '\t') + QString(spaces, ' '); };
-    QTest::newRow("lab_block") << QStringList{"lab_block"} << "QLabel{" + dim + run(0, 35) + border + tail;
-    QTest::newRow("btn_setup") << QStringList{"btn_setup", "btn_valid"} << "QPushButton{" + dim + run(0, 33) + border + tail;
-    QTest::newRow("btn_magnet") << QStringList{"btn_magnet"} << "QPushButton{" + dim + run(0, 34) + border + tail;
-    QTest::newRow("btn_search") << QStringList{"btn_search"} << "QPushButton{" + clear + run(8, 1) + border + "}";
-    QTest::newRow("btn_connect") << QStringList{"btn_connect"} << "QPushButton{" + clear + run(8, 2) + border + "}";
-    QTest::newRow("comboBox") << QStringList{"comboBox"} << "QComboBox{color:#d4d4d4;" + dim + run(8, 1) + border + tail;
-    QTest::newRow("btn_start_calib") << QStringList{"btn_start_calib"} << "QPushButton{" + clear + run(8, 1) + border + tail;
-    QTest::newRow("btn_save_param") << QStringList{"btn_save_param"} << "QPushButton{" + clear + run(9, 3) + border + tail;
-    QTest::newRow("btn_stationary_check") << QStringList{"btn_stationary_check"} << "QPushButton{" + clear + run(9, 2) + border + tail;
-    QTest::newRow("lab_max_x") << QStringList{"lab_max_x"} << "QLabel{color:#d4d4d4;" + clear + run(8, 3) + border + "}";
-    QTest::newRow("lab_max_y") << QStringList{"lab_max_y", "lab_max_z", "lab_min_x", "lab_min_y", "lab_min_z"} << "QLabel{color:#d4d4d4;" + clear + run(8, 1) + border + "}";
-    QTest::newRow("lab_magdata_x") << QStringList{"lab_magdata_x"} << "QLabel{color:#7d7d7d;" + clear + run(8, 1) + border + "}";
-    QTest::newRow("lab_magdata_y") << QStringList{"lab_magdata_y", "lab_magdata_z"} << "QLabel{color:#7d7d7d;" + clear + run(9, 1) + border + "}";
-    QTest::newRow("unstyled") << QStringList{"btn_close", "frame_setup", "lab_status", "lab_count"} << QString();
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("rect");
+    auto inForm = [this](const QString &name) {
+        for (const FormWidget &widget : form.widgets) {
+            if (widget.name == name)
+                return widget.geometry;
+        }
+        return QRect();
+    };
+    QTest::newRow("joystick cross") << "lab_rocker_cross" << ControlsDisplay::rockerCrossRect(0, 0);
+    QTest::newRow("trigger bar") << "lab_trigger_progress"
+        << QRect(inForm("lab_trigger_progress").topLeft(), ControlsDisplay::triggerFrameRect(-128).size());
+    const char *const bars[] = {"lab_block_x", "lab_block_y", "lab_block_z"};
+    for (int axis = 0; axis < 3; ++axis)
+        QTest::newRow(bars[axis]) << bars[axis] << MagCalibration::barRect(axis, MagCalibration::Limit, -MagCalibration::Limit);
+    const QRect progress = inForm("lab_check_progress");
+    QTest::newRow("check progress") << "lab_check_progress"
+        << QRect(progress.topLeft(), QSize(StationaryCheck::progressWidth(StationaryCheck::LastSample), progress.height()));
 }
 
-void TestMainWindowForm::styleSheets()
+void TestMainWindowForm::arithmeticAtRest()
 {
-    QFETCH(QStringList, widgets);
-    QFETCH(QString, sheet);
-    for (const QString &name : widgets) {
-        auto *widget = w->findChild<QWidget *>(name);
-        QVERIFY2(widget, qPrintable(name));
-        QCOMPARE(widget->styleSheet(), sheet);
-    }
+    QFETCH(QString, name);
+    QFETCH(QRect, rect);
+    QCOMPARE(rect, w->findChild<QWidget *>(name)->geometry());
+}
+
+// The skin's sheets take the platform's look off the widgets they name: drawn over a plain
+// background, each leaves that background, lightened by a tenth of white at most.
+void TestMainWindowForm::seeThrough_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const Skin::WidgetSheet &entry : Skin::widgetSheets())
+        QTest::newRow(entry.widget) << QString::fromLatin1(entry.widget);
+}
+
+void TestMainWindowForm::seeThrough()
+{
+    QFETCH(QString, name);
+    QWidget *widget = w->findChild<QWidget *>(name);
+    QVERIFY(widget);
+    QImage image(widget->size(), QImage::Format_RGB32);
+    image.fill(QColor(0, 0, 128));
+    sheetWarnings.clear();
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    QVERIFY2(sheetWarnings.isEmpty(), qPrintable(sheetWarnings.join('\n')));
+    const QColor shown = image.pixelColor(2, 2);
+    const int background[3] = {0, 0, 128}, face[3] = {shown.red(), shown.green(), shown.blue()};
+    for (int c = 0; c < 3; ++c)
+        QVERIFY2(face[c] >= background[c] && face[c] <= background[c] + (255 - background[c]) / 10 + 1,
+                 qPrintable(shown.name()));
 }
 
 // WCAG contrast ratio of two colours.

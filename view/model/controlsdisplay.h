@@ -1,6 +1,6 @@
 // Arithmetic of the controller picture on the setup page: which button light a report
 // lights, where the trigger bar and the joystick cross stand, and when the trigger and
-// joystick lights come on. Plain functions, so the rules are checked without a window.
+// joystick lights come on. Plain functions of a report's values; the window applies them.
 #pragma once
 
 #include <QPoint>
