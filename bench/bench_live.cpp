@@ -21,20 +21,22 @@
 // same send to the buffer swap of the first 3-D frame that shows the report's pose (or a newer
 // report's), for every report that changes the pose; a frame's pose is read from the angles
 // the view hands to glRotatef.
-#include "benchprobe.h"
+#include "boxcatcher.h"
+#include "measuring.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
 #include "virtualdongle.h"
 
-#include "protocol.h"
-
 #include <GL/gl.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QMap>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QTimer>
 
@@ -422,9 +424,10 @@ private:
 // for the whole stretch without ending in a verdict box.
 void keepCheckRunning(MainWindowProbe &probe)
 {
-    bench::closeMessageBox();
+    if (QMessageBox *box = shownMessageBox())
+        answerMessageBox(box);
     if (probe.checkCount() > 900)
-        probe.setCheckCount(0);
+        probe.checkCount() = 0;
     if (!probe.checkActive())
         probe.checkPressed();
 }

@@ -1,7 +1,8 @@
 #include "btthread.h"
 #include "hostevents.h"
 #include "protocol.h"
-#include "../faults/stdoutcapture.h"
+#include "stdoutcapture.h"
+#include "waits.h"
 
 #include <QtTest>
 

@@ -1,7 +1,10 @@
 // Faults injected through the real-time virtual dongle while the window runs on it. The
 // window must tell the user what they need to know, nothing more, stay usable, and close at
 // once.
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "calibthread.h"

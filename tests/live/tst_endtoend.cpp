@@ -1,5 +1,8 @@
 // The whole job on the virtual dongle in real time, through the window's own buttons.
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "magcalibration.h"
 #include "protocol.h"

@@ -1,4 +1,7 @@
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "labeltextcache.h"

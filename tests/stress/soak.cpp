@@ -8,7 +8,8 @@
 // usage: imu_soak [--reports N] [--rate R] [--sample S]
 //   N notifications to send (1000000); R orientation reports per second (480, below the
 //   worker's limit); S seconds between printed samples (10)
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "windowprobe.h"
 #include "keepmodules.h"
 
 #include "btthread.h"
