@@ -127,10 +127,7 @@ Step save(MAG_PARAM param) { return {Step::Save, "", param}; }
 const Step disconnectLink(Step::Disconnect), rescan(Step::Rescan), hold(Step::Hold), release(Step::Release);
 
 // Events, by the host layer's builders.
-HostEvent found(uint64_t address, const char *name = nullptr)
-{
-    return hostDeviceFoundEvent(makeBleAddress(address), name);
-}
+HostEvent found(uint64_t address, const char *name = nullptr) { return hostDeviceFoundEvent(makeBleAddress(address), name); }
 QByteArray report(Protocol::ReportType type, const std::array<int16_t, 3> &values,
                   const Protocol::Controls &controls = {})
 {
@@ -145,15 +142,9 @@ QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
 // An event the worker does not know, with a record full of ones behind it, or with none.
 HostEvent unknownEvent(uint32_t code, bool withRecord)
 {
-    HostEvent event;
-    event.code = code;
-    if (withRecord) {
-        auto bytes = std::make_shared<std::array<uint8_t, 64>>();
-        bytes->fill(0x01);
-        event.param = reinterpret_cast<uintptr_t>(bytes->data());
-        event.storage = bytes;
-    }
-    return event;
+    auto ones = std::make_shared<std::array<uint8_t, 64>>();
+    ones->fill(0x01);
+    return withRecord ? HostEvent{code, reinterpret_cast<uintptr_t>(ones->data()), ones} : HostEvent{code, 0, {}};
 }
 
 // Attribute databases: the controller's service after others, twice, or not at all.
