@@ -23,6 +23,7 @@
 // the view hands to glRotatef.
 #include "boxcatcher.h"
 #include "measuring.h"
+#include "residentmemory.h"
 #include "windowprobe.h"
 
 #include "btthread.h"
@@ -499,7 +500,7 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     const int64_t senderBefore = bench::taskCpuNs(senderTid);
     const int64_t dongleBefore = bench::taskCpuNs(dongleTid);
     const int64_t guiBefore = bench::threadCpuNs();
-    f.rssStart = bench::residentBytes();
+    f.rssStart = residentBytes();
     const int64_t wallBefore = monotonicNs();
     const bool screenKnown = anySwap;
     const PoseKey screenAtStart = lastSwapped;
@@ -518,7 +519,7 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     f.senderCpu = double(bench::taskCpuNs(senderTid) - senderBefore) / double(wall);
     f.dongleCpu = double(bench::taskCpuNs(dongleTid) - dongleBefore) / double(wall);
     f.fps = double(swapCount.load() - swapsBefore) / f.wallS;
-    f.rssEnd = bench::residentBytes();
+    f.rssEnd = residentBytes();
     f.reportsSent = options.source == QLatin1String("worker")
             ? meter.sentPos.load() - sentBefore : meter.emittedPos.load() - emittedBefore;
     f.reportsHandled = meter.handledPos.load() - handledBefore;

@@ -1,5 +1,5 @@
-// Shared by the measuring programs: clocks, per-thread CPU time, resident memory, and runs of
-// the GUI event loop as the tool's own runs it.
+// Shared by the measuring programs: clocks, per-thread CPU time, and runs of the GUI event loop
+// as the tool's own runs it.
 #pragma once
 
 #include <QElapsedTimer>
@@ -52,18 +52,6 @@ inline int64_t taskCpuNs(long tid)
         ns = 0;
     std::fclose(file);
     return ns;
-}
-
-inline int64_t residentBytes()
-{
-    FILE *file = std::fopen("/proc/self/statm", "r");
-    if (!file)
-        return 0;
-    long long size = 0, resident = 0;
-    if (std::fscanf(file, "%lld %lld", &size, &resident) != 2)
-        resident = 0;
-    std::fclose(file);
-    return resident * sysconf(_SC_PAGESIZE);
 }
 
 // Runs the GUI event loop, as the tool's own does, until `done` holds (tested every 5 ms)

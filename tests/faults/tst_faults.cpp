@@ -3,6 +3,7 @@
 // once.
 #include "boxcatcher.h"
 #include "picturedir.h"
+#include "residentmemory.h"
 #include "waits.h"
 #include "windowprobe.h"
 
@@ -19,8 +20,6 @@
 
 #include <memory>
 #include <mutex>
-
-#include <unistd.h>
 
 namespace {
 
@@ -42,12 +41,6 @@ struct Sent
     std::vector<uint8_t> lastPos;
     int count(int Sent::*n) { std::lock_guard<std::mutex> l(mutex); return this->*n; }
 };
-
-qint64 residentBytes()
-{
-    QFile statm("/proc/self/statm");
-    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 // The status, the controller picture's lights, trigger bar and joystick cross, as text.
 QStringList look(QWidget *window)

@@ -11,6 +11,7 @@
 #include "boxcatcher.h"
 #include "windowprobe.h"
 #include "keepmodules.h"
+#include "residentmemory.h"
 
 #include "btthread.h"
 #include "protocol.h"
@@ -19,7 +20,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -32,16 +32,6 @@
 #include <vector>
 
 namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // What the dongle sent, counted on its thread.
 struct Sent {
@@ -132,7 +122,7 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         auto takeSample = [&] {
-            samples.push_back({clock.elapsed(), backlog(), residentKiB()});
+            samples.push_back({clock.elapsed(), backlog(), residentBytes() / 1024});
             std::printf("t %6lld s  sent %8llu  backlog %5lld  rss %7lld KiB  checks %d\n",
                         (long long)(samples.back().ms / 1000), (unsigned long long)sent.all,
                         (long long)samples.back().backlog, (long long)samples.back().rssKiB,
