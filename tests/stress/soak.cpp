@@ -12,6 +12,7 @@
 #include "windowprobe.h"
 #include "keepmodules.h"
 #include "residentmemory.h"
+#include "waits.h"
 
 #include "btthread.h"
 #include "protocol.h"
@@ -96,12 +97,12 @@ int main(int argc, char *argv[])
     QObject::connect(probe.btThread(), &BtThread::posSender, &counter, [&](IMU_POS) { ++deliveredPos; });
     QObject::connect(probe.btThread(), &BtThread::rawSender, &counter, [&](IMU_RAW) { ++deliveredRaw; });
     auto *combo = window->findChild<QComboBox *>("comboBox");
-    if (!QTest::qWaitFor([&] { return combo->findText("00025B0A1C01") >= 0; }, 10000)) {
+    if (!QTest::qWaitFor([&] { return combo->findText("00025B0A1C01") >= 0; }, WaitDeadline)) {
         fail("the controller was never listed");
     } else {
         combo->setCurrentIndex(combo->findText("00025B0A1C01"));
         window->findChild<QPushButton *>("btn_connect")->click();
-        if (!QTest::qWaitFor([&] { return deliveredPos > 0 && deliveredRaw > 0; }, 10000))
+        if (!QTest::qWaitFor([&] { return deliveredPos > 0 && deliveredRaw > 0; }, WaitDeadline))
             fail("no report reached the window");
     }
 
@@ -140,7 +141,7 @@ int main(int argc, char *argv[])
             fail("the stream stalled");
         checker.stop();
         dongle.setReportsPaused(true);
-        if (!QTest::qWaitFor([&] { return backlog() == 0; }, 60000))
+        if (!QTest::qWaitFor([&] { return backlog() == 0; }, WaitDeadline))
             fail("reports sent were not all delivered");
         sampler.stop();
         takeSample();

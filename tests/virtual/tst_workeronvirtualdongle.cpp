@@ -48,7 +48,8 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         QElapsedTimer timer;
         timer.start();
         const std::clock_t cpu0 = std::clock();
-        QTRY_VERIFY_WITH_TIMEOUT(timer.elapsed() >= 2000, 5000);
+        // Two seconds' worth of orientation reports at the controller's 100 a second.
+        QTRY_VERIFY_WITH_TIMEOUT(order.count('p') >= pos0 + 200, WaitDeadline);
         const double seconds = timer.elapsed() / 1000.0;
         // Between events the dongle and the worker sleep: the process stays far from a core.
         const double cpuSeconds = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
