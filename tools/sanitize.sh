@@ -64,8 +64,5 @@ if [ "$mode" = thread ]; then
     ctest_args+=(-L '^threads$')
 fi
 
-if [ -n "${DISPLAY:-}" ]; then
-    ctest "${ctest_args[@]}" "$@"
-else
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${ctest_args[@]}" "$@"
-fi
+# Each GUI test runs on an Xvfb server of its own (tests/support/own-display.sh).
+ctest "${ctest_args[@]}" "$@"

@@ -73,7 +73,7 @@ private:
 void TestToolOnBluez::initTestCase()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        QSKIP("needs an X display (the suite runs under xvfb-run)");
+        QSKIP("needs an X display (ctest gives it one of its own)");
     QString error;
     QVERIFY2(standIn.start(&error), qPrintable(error));
     QVERIFY(standIn.reset());
