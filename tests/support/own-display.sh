@@ -12,5 +12,4 @@ if ! read -r display <&3; then
     echo "own-display.sh: Xvfb did not start" >&2
     exit 1
 fi
-exec 3<&-
 DISPLAY=:$display "$@"

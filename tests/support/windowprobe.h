@@ -17,7 +17,6 @@ struct MainWindowProbe
     MagThread *&magThread() { return w.magThread; }
     CalibThread *&calibThread() { return w.calibThread; }
     IMU_RAW &rawData() { return w.rawData; }
-    bool calibIdle() const { return w.calibIdle; }
     int16_t *magMax() { return w.magMax; }
     int16_t *magMin() { return w.magMin; }
     MAG_PARAM &magParam() { return w.magParam; }
