@@ -21,20 +21,23 @@
 // same send to the buffer swap of the first 3-D frame that shows the report's pose (or a newer
 // report's), for every report that changes the pose; a frame's pose is read from the angles
 // the view hands to glRotatef.
-#include "benchprobe.h"
+#include "boxcatcher.h"
+#include "measuring.h"
+#include "residentmemory.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
 #include "virtualdongle.h"
 
-#include "protocol.h"
-
 #include <GL/gl.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QMap>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QTimer>
 
@@ -422,9 +425,10 @@ private:
 // for the whole stretch without ending in a verdict box.
 void keepCheckRunning(MainWindowProbe &probe)
 {
-    bench::closeMessageBox();
+    if (QMessageBox *box = shownMessageBox())
+        answerMessageBox(box);
     if (probe.checkCount() > 900)
-        probe.setCheckCount(0);
+        probe.checkCount() = 0;
     if (!probe.checkActive())
         probe.checkPressed();
 }
@@ -496,7 +500,7 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     const int64_t senderBefore = bench::taskCpuNs(senderTid);
     const int64_t dongleBefore = bench::taskCpuNs(dongleTid);
     const int64_t guiBefore = bench::threadCpuNs();
-    f.rssStart = bench::residentBytes();
+    f.rssStart = residentBytes();
     const int64_t wallBefore = monotonicNs();
     const bool screenKnown = anySwap;
     const PoseKey screenAtStart = lastSwapped;
@@ -515,7 +519,7 @@ Figures measure(Meter &meter, const Options &options, double seconds)
     f.senderCpu = double(bench::taskCpuNs(senderTid) - senderBefore) / double(wall);
     f.dongleCpu = double(bench::taskCpuNs(dongleTid) - dongleBefore) / double(wall);
     f.fps = double(swapCount.load() - swapsBefore) / f.wallS;
-    f.rssEnd = bench::residentBytes();
+    f.rssEnd = residentBytes();
     f.reportsSent = options.source == QLatin1String("worker")
             ? meter.sentPos.load() - sentBefore : meter.emittedPos.load() - emittedBefore;
     f.reportsHandled = meter.handledPos.load() - handledBefore;

@@ -1,8 +1,10 @@
 // The GUI thread's share of one report: the window's live-display slots, one stationary-check
 // tick, and one frame of the 3-D view, on the shown window with the tool's own pictures.
 // Needs an X display (run under xvfb-run).
-#include "benchprobe.h"
+#include "measuring.h"
+#include "windowprobe.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QGLWidget>
 
@@ -88,26 +90,26 @@ void BM_DisplayRawData(benchmark::State &state)
 void BM_CheckTickWithSample(benchmark::State &state)
 {
     MainWindowProbe p = probe();
-    p.setCheckActive(true);
+    p.checkActive() = true;
     int count = 0;
     for (auto _ : state) {
-        p.setCheckCount(count);
+        p.checkCount() = count;
         count = (count + 1) % 999;
-        p.setPosUpdated();
+        p.posUpdated() = true;
         p.validTick();
     }
-    p.setCheckActive(false);
+    p.checkActive() = false;
     QApplication::processEvents();
 }
 
 void BM_CheckTickIdle(benchmark::State &state)
 {
     MainWindowProbe p = probe();
-    p.setCheckActive(true);
+    p.checkActive() = true;
     p.validTick();   // takes any pending sample
     for (auto _ : state)
         p.validTick();
-    p.setCheckActive(false);
+    p.checkActive() = false;
 }
 
 // One whole orientation report as the window takes it (posSender, btnSender, and every

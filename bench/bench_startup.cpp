@@ -7,8 +7,10 @@
 // (form and skin pictures) was built, and when the first frame was out: the window's first
 // paint flushed and the 3-D view's first buffer swap done. The parent takes the time just
 // before it spawns the child as the process start.
-#include "benchprobe.h"
+#include "mainwindow.h"
+#include "measuring.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QTimer>
 

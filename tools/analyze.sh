@@ -68,7 +68,7 @@ fi
 if [ "$what" = all ] || [ "$what" = cppcheck ]; then
     echo "=== cppcheck"
     includes=()
-    for d in app ble ble/virtual view calib headless "$build/app/imucal_autogen/include"; do
+    for d in app ble ble/virtual view calib headless tests/support "$build/app/imucal_autogen/include"; do
         includes+=(-I "$d")
     done
     if cppcheck --enable=warning,performance,portability --inline-suppr --error-exitcode=1 \

@@ -4,6 +4,8 @@
 #                               (LeakSanitizer included), build in /tmp/build-asan
 #   tools/sanitize.sh thread    the threaded tests under ThreadSanitizer, build in /tmp/build-tsan
 # Extra arguments go to ctest. Exits non-zero on any failing test or sanitizer report.
+# IMU_BUILD_DIR: another build directory; IMU_BUILD_TYPE: Debug instead of RelWithDebInfo;
+# IMU_JOBS: parallel compile jobs (2).
 #
 # gcc is used: it is the compiler Debian builds Qt with, and its ASan/TSan runtimes come with
 # build-essential. Suppression files cover third-party libraries only, never the tool's code.
@@ -41,7 +43,7 @@ tools/deps.sh
 
 launcher=()
 [ "$mode" = address ] && launcher=(-DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/sanitize.sh;--exec")
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=g++ \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${IMU_BUILD_TYPE:-RelWithDebInfo}" -DCMAKE_CXX_COMPILER=g++ \
       -DIMU_SANITIZE="$sanitizers" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"${IMU_JOBS:-2}"
 
@@ -62,8 +64,5 @@ if [ "$mode" = thread ]; then
     ctest_args+=(-L '^threads$')
 fi
 
-if [ -n "${DISPLAY:-}" ]; then
-    ctest "${ctest_args[@]}" "$@"
-else
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${ctest_args[@]}" "$@"
-fi
+# Each GUI test runs on an Xvfb server of its own (tests/support/own-display.sh).
+ctest "${ctest_args[@]}" "$@"

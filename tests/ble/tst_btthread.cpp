@@ -1,7 +1,10 @@
+// The worker against a host layer that records every call: what it calls, announces and
+// prints for the events the host layer posts, alone and among the window's calls.
 #include "btthread.h"
 #include "hostevents.h"
 #include "protocol.h"
-#include "../faults/stdoutcapture.h"
+#include "stdoutcapture.h"
+#include "waits.h"
 
 #include <QtTest>
 
@@ -26,7 +29,7 @@ const uint64_t MarkerAddress = 0xFFFFFFFFFFFFull;
 const uint64_t HoldAddress = 0xFFFFFFFFFFFEull;
 
 // A host layer that records every call with its arguments; calls named in `refused` fail.
-class ScriptedBackend : public HostBackend
+class RecordingBackend : public HostBackend
 {
 public:
     std::atomic<int> markers{0};
@@ -38,6 +41,12 @@ public:
 
     QStringList takeCalls() { std::lock_guard<std::mutex> lock(mutex); return std::exchange(calls, {}); }
     void refuse(const QString &name) { std::lock_guard<std::mutex> lock(mutex); refused << name; }
+    bool isHolding() { std::lock_guard<std::mutex> lock(mutex); return holding; }
+    void release()
+    {
+        { std::lock_guard<std::mutex> lock(mutex); holding = false; }
+        released.notify_all();
+    }
     void post(HostEvent event)
     {
         HostEventTarget t;
@@ -97,28 +106,94 @@ public:
     }
 };
 
-std::vector<HostServiceDef> database(const QString &name)
+// One step of a row: an event the host layer posts, a call it refuses from then on, one of the
+// window's calls on the GUI thread, or the worker held in (and released from) a host call.
+struct Step
 {
-    HostServiceDef gap{0x1800, 1, 7, {{0x2A00, 3, 0x02, {}}}};
-    HostServiceDef info{0x180A, 8, 12, {{0x2A29, 10, 0x02, {}}}};
-    HostServiceDef controller{0xFAEA, 13, 20, {{0xFAE1, 15, 0x10, {{0x2902, 16}}}, {0xFAE2, 18, 0x08, {}}}};
-    HostServiceDef other{0xFAEA, 21, 44, {{0xFAE1, 40, 0x10, {{0x2902, 41}}}, {0xFAE2, 43, 0x08, {}}}};
-    std::vector<HostServiceDef> many(name.endsWith("254") ? 254 : 255, info);
-    many.push_back(controller);
-    if (name == "no controller") return {gap, info};
-    if (name == "two controllers") return {gap, controller, other};
-    if (name.startsWith("controller at")) return many;
-    return {gap, info, controller};
+    enum Kind { Post, Refuse, Connect, Disconnect, Rescan, Save, Hold, Release };
+    Step() = default;
+    Step(HostEvent event) : event(std::move(event)) {}   // implicit: a row lists its events as steps
+    Step(Kind kind, const char *text = "", MAG_PARAM param = {}) : kind(kind), text(text), param(param) {}
+    Kind kind = Post;
+    HostEvent event;
+    QByteArray text;   // Refuse: the call's name; Connect: the address text
+    MAG_PARAM param;   // Save
+};
+using Steps = QVector<Step>;
+
+Step refuse(const char *call) { return {Step::Refuse, call}; }
+Step connectTo(const char *address) { return {Step::Connect, address}; }
+Step save(MAG_PARAM param) { return {Step::Save, "", param}; }
+const Step disconnectLink(Step::Disconnect), rescan(Step::Rescan), hold(Step::Hold), release(Step::Release);
+
+// Events, by the host layer's builders.
+HostEvent found(uint64_t address, const char *name = nullptr) { return hostDeviceFoundEvent(makeBleAddress(address), name); }
+QByteArray report(Protocol::ReportType type, const std::array<int16_t, 3> &values,
+                  const Protocol::Controls &controls = {})
+{
+    const Protocol::Report r = Protocol::encodeReport(type, values, controls);
+    return QByteArray(reinterpret_cast<const char *>(r.data()), int(r.size()));
+}
+HostEvent notification(const QByteArray &bytes)
+{
+    return hostNotificationEvent(1, 15, reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()));
+}
+QByteArray hex(const char *digits) { return QByteArray::fromHex(digits); }
+// An event the worker does not know, with a record full of ones behind it, or with none.
+HostEvent unknownEvent(uint32_t code, bool withRecord)
+{
+    auto ones = std::make_shared<std::array<uint8_t, 64>>();
+    ones->fill(0x01);
+    return withRecord ? HostEvent{code, reinterpret_cast<uintptr_t>(ones->data()), ones} : HostEvent{code, 0, {}};
 }
 
-QString report(int type, const char *values, const char *controls = "00000000")
+// Attribute databases: the controller's service after others, twice, or not at all.
+const HostServiceDef Gap{0x1800, 1, 7, {{0x2A00, 3, 0x02, {}}}};
+const HostServiceDef Info{0x180A, 8, 12, {{0x2A29, 10, 0x02, {}}}};
+const HostServiceDef Controller{0xFAEA, 13, 20, {{0xFAE1, 15, 0x10, {{0x2902, 16}}}, {0xFAE2, 18, 0x08, {}}}};
+const HostServiceDef OtherController{0xFAEA, 21, 44, {{0xFAE1, 40, 0x10, {{0x2902, 41}}}, {0xFAE2, 43, 0x08, {}}}};
+std::vector<HostServiceDef> controllerAfter(size_t others)
 {
-    return QString("note 550000") + values + "0000" + controls + "000" + QString::number(type) + "000000";
+    std::vector<HostServiceDef> services(others, Info);
+    services.push_back(Controller);
+    return services;
+}
+// The usual database, its record changed so that its counts promise more than it holds.
+HostEvent tamperedDatabase(void (*tamper)(HostDatabaseEvent &))
+{
+    HostEvent event = hostDatabaseEvent(0, {Gap, Info, Controller});
+    tamper(*reinterpret_cast<HostDatabaseEvent *>(event.param));
+    return event;
 }
 
-const QString failed = "bt -1|Dongle failed to initialize!Please insert the dongle to computer!\\n|null";
+// The calls of a connection attempt to `address`.
+QStringList connecting(const char *address)
+{
+    return {"stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", QString("connect(%1)").arg(address)};
+}
+
+// What the worker announced, as the receiver records it.
+QString bt(int code, const char *text, const char *address = nullptr)
+{
+    return QString("bt %1|%2|%3").arg(code).arg(text ? QString::fromUtf8(text) : "null", address ? address : "null");
+}
+QString pos(double a, double b, double c) { return QString::asprintf("pos %.1f,%.1f,%.1f", a, b, c); }
+QString btn(int b, int t, int x, int y) { return QString::asprintf("btn %d,%d,%d,%d", b, t, x, y); }
+QString raw(const std::array<int, 9> &v)
+{
+    return QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
+}
+// A save's result, and whether it held the caller for the pause after a frame.
+QString saved(bool sent, bool held) { return QString("saved %1 held %2").arg(sent).arg(held); }
+
+const char Ready[] = "uEnergy Host library is intialized\n";
+const char DongleFailed[] = "Dongle failed to initialize!Please insert the dongle to computer!\n";
+const char WriteSuccess[] = "Write data success!";
+const char WriteFail[] = "Write data fail!";
 
 } // namespace
+
+Q_DECLARE_METATYPE(Steps)
 
 class TestBtThread : public QObject
 {
@@ -132,9 +207,9 @@ private slots:
 
 private:
     bool sync();
-    void run(const QString &command);
+    void run(const Step &step);
 
-    ScriptedBackend *backend = nullptr;
+    RecordingBackend *backend = nullptr;
     BtThread *worker = nullptr;
     QObject *receiver = nullptr;
     QStringList log;
@@ -142,26 +217,23 @@ private:
 
 void TestBtThread::init()
 {
-    backend = new ScriptedBackend;
+    backend = new RecordingBackend;
     setHostBackend(backend);
     worker = new BtThread;
     receiver = new QObject;
     log.clear();
     // Queued, as the window receives them.
     connect(worker, &BtThread::BtSender, receiver, [this](int code, char *text, char *address) {
-        log << QString("bt %1|%2|%3").arg(code)
-                   .arg(text ? QString::fromUtf8(text).replace('\n', "\\n") : QString("null"))
-                   .arg(address ? QString::fromLatin1(address) : QString("null"));
+        log << bt(code, text, address);
     }, Qt::QueuedConnection);
     connect(worker, &BtThread::posSender, receiver, [this](IMU_POS p) {
-        log << QString::asprintf("pos %.1f,%.1f,%.1f", double(p.angle1), double(p.angle2), double(p.angle3));
+        log << pos(double(p.angle1), double(p.angle2), double(p.angle3));
     }, Qt::QueuedConnection);
     connect(worker, &BtThread::rawSender, receiver, [this](IMU_RAW r) {
-        log << QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", r.first_x, r.first_y, r.first_z,
-                                 r.second_x, r.second_y, r.second_z, r.mag_x, r.mag_y, r.mag_z);
+        log << raw({r.first_x, r.first_y, r.first_z, r.second_x, r.second_y, r.second_z, r.mag_x, r.mag_y, r.mag_z});
     }, Qt::QueuedConnection);
-    connect(worker, &BtThread::btnSender, receiver, [this](short btn, short trig, short x, short y) {
-        log << QString::asprintf("btn %d,%d,%d,%d", btn, trig, x, y);
+    connect(worker, &BtThread::btnSender, receiver, [this](short b, short t, short x, short y) {
+        log << btn(b, t, x, y);
     }, Qt::QueuedConnection);
 }
 
@@ -178,192 +250,177 @@ bool TestBtThread::sync()
 {
     const int before = backend->markers;
     backend->post(hostJustWorksEvent(makeBleAddress(MarkerAddress)));
-    const bool done = QTest::qWaitFor([&] { return backend->markers > before; }, 5000);
+    const bool done = QTest::qWaitFor([&] { return backend->markers > before; }, WaitDeadline);
     QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
     return done;
 }
 
-void TestBtThread::run(const QString &command)
+void TestBtThread::run(const Step &step)
 {
-    const QString verb = command.section(' ', 0, 0), arg = command.section(' ', 1, 1);
-    const QString rest = command.section(' ', 1), tail = command.section(' ', 2);
-    const QByteArray name = tail.toUtf8(), hex = QByteArray::fromHex(rest.toLatin1());
-    const auto number = uint16_t(arg.toUInt());
-    const BleAddress address = makeBleAddress(arg.toULongLong(nullptr, 16));
-
-    if (verb == "refuse") {
-        backend->refuse(rest);
-    } else if (verb == "ready") {
-        backend->post(hostReadyEvent(arg == "1"));
-    } else if (verb == "found") {
-        backend->post(hostDeviceFoundEvent(address, tail.isEmpty() ? nullptr : name.constData()));
-    } else if (verb == "conn") {
-        backend->post(hostConnectResultEvent(number, tail.toUInt()));
-    } else if (verb == "jw") {
-        backend->post(hostJustWorksEvent(address));
-    } else if (verb == "fail") {
-        backend->post(hostFailureEvent(number));
-    } else if (verb == "update") {
-        backend->post(hostConnUpdateEvent(number));
-    } else if (verb == "db" || verb == "baddb") {
-        HostEvent event = hostDatabaseEvent(verb == "db" ? number : 0, database(tail));
-        // Counts that promise more than the pointers hold, or a controller service without entries.
-        HostDatabaseEvent *record = reinterpret_cast<HostDatabaseEvent *>(event.param);
-        if (rest == "null services")
-            record->services = nullptr;
-        else if (rest == "null characteristics")
-            record->services[2].characteristics = nullptr;
-        else if (rest == "no characteristics")
-            record->services[2].characteristicCount = 0;
-        backend->post(event);
-    } else if (verb == "hold") {
+    switch (step.kind) {
+    case Step::Post:
+        backend->post(step.event);
+        return;
+    case Step::Refuse:
+        backend->refuse(QString::fromLatin1(step.text));
+        return;
+    case Step::Hold:
         backend->post(hostJustWorksEvent(makeBleAddress(HoldAddress)));
-        QTRY_VERIFY([this] { std::lock_guard<std::mutex> lock(backend->mutex); return backend->holding; }());
-    } else if (verb == "release") {
-        { std::lock_guard<std::mutex> lock(backend->mutex); backend->holding = false; }
-        backend->released.notify_all();
-    } else if (verb == "flood") {   // reports of a type that is not decoded
-        for (int i = arg.toInt(); i > 0; --i)
-            run(report(7, "000000000000"));
-    } else if (verb == "wres") {
-        backend->post(hostWriteResultEvent(number, 7, 18));
-    } else if (verb == "status") {
-        backend->post(hostStatusEvent(number));
-    } else if (verb == "note") {
-        backend->post(hostNotificationEvent(1, 15, reinterpret_cast<const uint8_t *>(hex.constData()),
-                                            size_t(hex.size())));
-    } else if (verb == "code" || verb == "null") {
-        // An event the worker does not know, with a record full of ones behind it, or none.
-        HostEvent event;
-        event.code = arg.toUInt();
-        if (verb == "code") {
-            auto bytes = std::make_shared<std::array<uint8_t, 64>>();
-            bytes->fill(0x01);
-            event.param = reinterpret_cast<uintptr_t>(bytes->data());
-            event.storage = bytes;
-        }
-        backend->post(event);
+        QTRY_VERIFY_WITH_TIMEOUT(backend->isHolding(), WaitDeadline);
+        return;
+    case Step::Release:
+        backend->release();
+        return;
+    default:
+        break;
+    }
+    // The window's calls come once the worker has handled everything before them.
+    QVERIFY(sync());
+    if (step.kind == Step::Connect) {
+        worker->connectDevice(step.text.constData());
+    } else if (step.kind == Step::Disconnect) {
+        QCOMPARE(worker->disconnectDevice(), 1);
+    } else if (step.kind == Step::Rescan) {
+        worker->restartScan();
     } else {
-        QVERIFY(sync());
-        const QStringList v = rest.split(' ');
-        if (verb == "connect")
-            worker->connectDevice(rest.toLatin1().constData());
-        else if (verb == "disconnect")
-            QCOMPARE(worker->disconnectDevice(), 1);
-        else if (verb == "rescan")
-            worker->restartScan();
-        else if (verb == "dropped")
-            QCOMPARE(worker->droppedReports(), quint64(arg.toULongLong()));
-        else if (verb == "save") {
-            // Whether the frame went out, and whether the caller was held for the pause.
-            QElapsedTimer held;
-            held.start();
-            const bool sent = worker->saveParam(MAG_PARAM{v[0].toShort(), v[1].toShort(), v[2].toShort(),
-                                                          v[3].toShort(), v[4].toShort(), v[5].toShort()});
-            log << QString("saved %1 held %2").arg(sent).arg(held.elapsed() >= 1000);
-        } else
-            qFatal("bad command %s", qPrintable(command));
+        QElapsedTimer held;
+        held.start();
+        const bool sent = worker->saveParam(step.param);
+        log << saved(sent, held.elapsed() >= 1000);
     }
 }
 
 void TestBtThread::events_data()
 {
-    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<Steps>("steps");
     QTest::addColumn<QStringList>("calls");     // after init and start
     QTest::addColumn<QStringList>("emitted");   // after the start announcement
     QTest::addColumn<QString>("console");
+    QTest::addColumn<quint64>("dropped");       // notifications dropped unread
 
-    QTest::newRow("dongle ready starts the scan") << QStringList{"ready 1"}
-        << QStringList{"scan"} << QStringList{"bt 2|uEnergy Host library is intialized\\n|null"} << "";
-    QTest::newRow("scan refused") << QStringList{"refuse scan", "ready 1"}
-        << QStringList{"scan"} << QStringList{"bt 2|uEnergy Host library is intialized\\n|null"}
-        << "Unable to scan device.\n";
-    QTest::newRow("dongle failed: no scan") << QStringList{"ready 0"} << QStringList() << QStringList{failed} << "";
+    // The dongle and the devices it finds.
+    QTest::newRow("dongle ready starts the scan") << Steps{hostReadyEvent(true)}
+        << QStringList{"scan"} << QStringList{bt(2, Ready)} << "" << quint64(0);
+    QTest::newRow("scan refused") << Steps{refuse("scan"), hostReadyEvent(true)}
+        << QStringList{"scan"} << QStringList{bt(2, Ready)} << "Unable to scan device.\n" << quint64(0);
+    QTest::newRow("dongle failed: no scan") << Steps{hostReadyEvent(false)}
+        << QStringList() << QStringList{bt(-1, DongleFailed)} << "" << quint64(0);
     QTest::newRow("device list: name then none, none then name, literal Unknown Device, rescan")
-        << QStringList{"found 00AB0C00000D Alpha One", "found 00AB0C00000D", "found 123456789ABC", "rescan",
-                       "found 123456789ABC", "found 123456789ABC Beta", "found 123456789ABC Beta",
-                       "found 000000000001 Unknown Device", "found 000000000001 Gamma"}
+        << Steps{found(0x00AB0C00000D, "Alpha One"), found(0x00AB0C00000D), found(0x123456789ABC), rescan,
+                 found(0x123456789ABC), found(0x123456789ABC, "Beta"), found(0x123456789ABC, "Beta"),
+                 found(0x000000000001, "Unknown Device"), found(0x000000000001, "Gamma")}
         << QStringList{"cancel", "disconnect(0)", "scan"}
-        << QStringList{"bt 3|Alpha One|00AB0C00000D", "bt 3|Alpha One|00AB0C00000D",
-                       "bt 3|Unknown Device|123456789ABC", "bt 3|Beta|123456789ABC",
-                       "bt 3|Unknown Device|000000000001"} << "";
+        << QStringList{bt(3, "Alpha One", "00AB0C00000D"), bt(3, "Alpha One", "00AB0C00000D"),
+                       bt(3, "Unknown Device", "123456789ABC"), bt(3, "Beta", "123456789ABC"),
+                       bt(3, "Unknown Device", "000000000001")} << "" << quint64(0);
+
+    // Links: made, failed, lost and ended by the window.
     QTest::newRow("id 0 and failure 0 ignored, a failed connection keeps the id")
-        << QStringList{"conn 0 0", "fail 0", "conn 0 7", "conn 5 9", "fail 1"}
-        << QStringList{"discover(7)", "cancel", "disconnect(7)"} << QStringList{"bt 5|Link lost|null"} << "";
+        << Steps{hostConnectResultEvent(0, 0), hostFailureEvent(0), hostConnectResultEvent(0, 7),
+                 hostConnectResultEvent(5, 9), hostFailureEvent(1)}
+        << QStringList{"discover(7)", "cancel", "disconnect(7)"} << QStringList{bt(5, "Link lost")} << "" << quint64(0);
     QTest::newRow("bad address texts call nothing; attempts that fail end; a lost link's late reports are "
                   "not shown, the next link's are")
-        << QStringList{"connect 123456789ABCD", "connect 12345678-ABC", "connect 00AB0C00000D", "conn 5 0", "refuse connect", "connect 00AB0C00000D", "conn 0 7",
-                       report(0, "000A000A000A"), "fail 1", report(0, "0014000A000A"), "conn 0 8", report(0, "001E000A000A")}
-        << QStringList{"stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
-                       "stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
-                       "discover(7)", "cancel", "disconnect(7)", "discover(8)"}
-        << QStringList{"bt 5|Connection failed|null", "bt 5|Connection refused|null", "pos 1.0,1.0,1.0",
-                       "btn 0,0,0,0", "bt 5|Link lost|null", "pos 3.0,1.0,1.0", "btn 0,0,0,0"} << "OK\nFail\n";
+        << Steps{connectTo("123456789ABCD"), connectTo("12345678-ABC"), connectTo("00AB0C00000D"),
+                 hostConnectResultEvent(5, 0), refuse("connect"), connectTo("00AB0C00000D"),
+                 hostConnectResultEvent(0, 7), notification(report(Protocol::OrientationReport, {10, 10, 10})),
+                 hostFailureEvent(1), notification(report(Protocol::OrientationReport, {20, 10, 10})),
+                 hostConnectResultEvent(0, 8), notification(report(Protocol::OrientationReport, {30, 10, 10}))}
+        << connecting("00AB0C00000D") + connecting("00AB0C00000D")
+               + QStringList{"discover(7)", "cancel", "disconnect(7)", "discover(8)"}
+        << QStringList{bt(5, "Connection failed"), bt(5, "Connection refused"), pos(1, 1, 1), btn(0, 0, 0, 0),
+                       bt(5, "Link lost"), pos(3, 1, 1), btn(0, 0, 0, 0)} << "OK\nFail\n" << quint64(0);
+    QTest::newRow("just works and connection update accepted")
+        << Steps{hostJustWorksEvent(makeBleAddress(0x123456789ABC)), hostConnUpdateEvent(42)}
+        << QStringList{"justWorks(123456789ABC,1,1)", "acceptUpdate(0,42,1)"} << QStringList() << "" << quint64(0);
+    QTest::newRow("disconnect and rescan use the connection id; each ends a link or an attempt once")
+        << Steps{disconnectLink, hostConnectResultEvent(0, 7), disconnectLink,
+                 notification(report(Protocol::OrientationReport, {10, 10, 10})), rescan, connectTo("00AB0C00000D"), rescan}
+        << QStringList{"disconnect(0)", "discover(7)", "disconnect(7)", "cancel", "disconnect(7)", "scan"}
+               + connecting("00AB0C00000D") + QStringList{"cancel", "disconnect(7)", "scan"}
+        << QStringList{bt(5, "Disconnected"), bt(5, "Disconnected")} << "OK\n" << quint64(0);
+
+    // The controller's database: where its reports are switched on.
+    QTest::newRow("database: the first controller service switches reports on")
+        << Steps{hostConnectResultEvent(0, 7), hostDatabaseEvent(0, {Gap, Info, Controller}),
+                 hostDatabaseEvent(0, {Gap, Controller, OtherController}), hostDatabaseEvent(0, controllerAfter(254))}
+        << QStringList{"discover(7)", "configure(7,16,15,1)", "configure(7,16,15,1)", "configure(7,16,15,1)"}
+        << QStringList() << "" << quint64(0);
+    QTest::newRow("database: nothing usable, nothing switched on")
+        << Steps{hostConnectResultEvent(0, 7), hostDatabaseEvent(1, {Gap, Info, Controller}),
+                 hostDatabaseEvent(0, {Gap, Info}), hostDatabaseEvent(0, controllerAfter(255)),
+                 tamperedDatabase([](HostDatabaseEvent &db) { db.services[2].characteristicCount = 0; }),
+                 tamperedDatabase([](HostDatabaseEvent &db) { db.services = nullptr; }),
+                 tamperedDatabase([](HostDatabaseEvent &db) { db.services[2].characteristics = nullptr; })}
+        << QStringList{"discover(7)"} << QStringList() << "" << quint64(0);
+
+    // Reports and acknowledgements.
+    QTest::newRow("reports and acknowledgements")
+        << Steps{notification(report(Protocol::OrientationReport, {3601, -3601, 32767}, {5, -128, -16, 16})),
+                 notification(report(Protocol::AccelReport, {1, 2, 3})),
+                 notification(report(Protocol::GyroReport, {4, 5, 6})),
+                 notification(report(Protocol::MagReport, {7, -8, 9})),
+                 notification(hex("5501010000000000000000000000000000")),
+                 notification(hex("550101000100010001000000000000007F"))}
+        << QStringList() << QStringList{pos(0.1, -0.1, 36.7), btn(5, -128, -16, 16), raw({1, 2, 3, 4, 5, 6, 7, -8, 9}),
+                                        bt(4, WriteSuccess), pos(0, 0, 0), btn(0, 0, 0, 0), bt(4, WriteFail)}
+        << "" << quint64(0);
+    QTest::newRow("oversized keeps its head; short after long: no stale bytes")
+        << Steps{notification(report(Protocol::OrientationReport, {10, 10, 10}) + QByteArray(3000, '\x55')),
+                 notification(report(Protocol::MagReport, {1, 1, 1})), notification(hex("55")),
+                 notification(hex("5501010000")), notification(hex("550000000A000A000A00000000000000"))}
+        << QStringList() << QStringList{pos(1, 1, 1), btn(0, 0, 0, 0), raw({0, 0, 0, 0, 0, 0, 1, 1, 1})}
+        << "" << quint64(0);
     // More than a second of notifications waiting: the oldest reports go; acknowledgements
     // and other events stay, in order.
-    QTest::newRow("backlog") << QStringList{"hold", "note 5501010000000000000000000000000001", "flood 1000",
-                                            report(0, "0014000A000A"), "conn 0 7", "release", "dropped 1"}
-        << QStringList{"discover(7)"} << QStringList{"bt 4|Write data success!|null", "pos 2.0,1.0,1.0", "btn 0,0,0,0"}
-        << "";
-    QTest::newRow("just works and connection update accepted") << QStringList{"jw 123456789ABC", "update 42"}
-        << QStringList{"justWorks(123456789ABC,1,1)", "acceptUpdate(0,42,1)"} << QStringList() << "";
-    QTest::newRow("database: the first controller service switches reports on")
-        << QStringList{"conn 0 7", "db 0 controller", "db 0 two controllers", "db 0 controller at 254"}
-        << QStringList{"discover(7)", "configure(7,16,15,1)", "configure(7,16,15,1)", "configure(7,16,15,1)"}
-        << QStringList() << "";
-    QTest::newRow("database: nothing usable, nothing switched on")
-        << QStringList{"conn 0 7", "db 1 controller", "db 0 no controller", "db 0 controller at 255",
-                       "baddb no characteristics", "baddb null services", "baddb null characteristics"}
-        << QStringList{"discover(7)"} << QStringList() << "";
-    QTest::newRow("reports and acknowledgements")
-        << QStringList{report(0, "0E118E117FFF", "058010F0"), report(2, "000100020003"),
-                       report(3, "000400050006"), report(4, "000780080009"),
-                       "note 5501010000000000000000000000000000", "note 550101000100010001000000000000007F"}
-        << QStringList() << QStringList{"pos 0.1,-0.1,36.7", "btn 5,-128,-16,16", "raw 1,2,3,4,5,6,7,-8,9",
-                                        "bt 4|Write data success!|null", "pos 0.0,0.0,0.0", "btn 0,0,0,0",
-                                        "bt 4|Write data fail!|null"} << "";
-    QTest::newRow("oversized keeps its head; short after long: no stale bytes")
-        << QStringList{report(0, "000A000A000A") + QString(6000, '5'), report(4, "000100010001"),
-                       "note 55", "note 5501010000", "note 550000000A000A000A00000000000000"}
-        << QStringList() << QStringList{"pos 1.0,1.0,1.0", "btn 0,0,0,0", "raw 0,0,0,0,0,0,1,1,1"} << "";
+    Steps backlog{hold, notification(hex("5501010000000000000000000000000001"))};
+    for (int i = 0; i < 1000; ++i)
+        backlog << notification(report(Protocol::ReportType(7), {0, 0, 0}));
+    backlog << notification(report(Protocol::OrientationReport, {20, 10, 10})) << hostConnectResultEvent(0, 7) << release;
+    QTest::newRow("backlog") << backlog << QStringList{"discover(7)"}
+        << QStringList{bt(4, WriteSuccess), pos(2, 1, 1), btn(0, 0, 0, 0)} << "" << quint64(1);
+
+    // Events without a record, and events the worker does not know.
+    Steps ignored{hostStatusEvent(0), hostStatusEvent(1)};
+    for (uint32_t code : {2, 4, 9, 10, 12, 262, 265, 266, 267})
+        ignored << unknownEvent(code, false);
+    for (uint32_t code : {1, 3, 5, 11, 13, 261, 263, 264, 268, 65536})
+        ignored << unknownEvent(code, true);
     QTest::newRow("status 0 prints; null records and unknown codes are ignored")
-        << QStringList{"status 0", "status 1", "null 2", "null 4", "null 9", "null 10", "null 12", "null 262",
-                       "null 265", "null 266", "null 267", "code 1", "code 3", "code 5", "code 11", "code 13",
-                       "code 261", "code 263", "code 264", "code 268", "code 65536"}
-        << QStringList() << QStringList() << "test";
-    QTest::newRow("disconnect and rescan use the connection id; each ends a link or an attempt once")
-        << QStringList{"disconnect", "conn 0 7", "disconnect", "rescan", "connect 00AB0C00000D", "rescan"}
-        << QStringList{"disconnect(0)", "discover(7)", "disconnect(7)", "cancel", "disconnect(7)", "scan",
-                       "stopLeSearch", "stopDeviceSearch", "params(65535,65535,6,6,0,500)", "connect(00AB0C00000D)",
-                       "cancel", "disconnect(7)", "scan"}
-        << QStringList{"bt 5|Disconnected|null", "bt 5|Disconnected|null"} << "OK\n";
+        << ignored << QStringList() << QStringList() << "test" << quint64(0);
+
     // A frame goes out only over a link to a known characteristic; a write refused later is a
     // failed write.
     QTest::newRow("parameter write")
-        << QStringList{"save 0 0 0 0 0 0", "conn 0 7", "save 0 0 0 0 0 0", "db 0 controller", "save 120 35 200 -75 -200 -3",
-                       "wres 0", "wres 128", "wres 129", "refuse write", "save 0 0 0 0 0 0", "conn 0 8", "save 0 0 0 0 0 0"}
+        << Steps{save({0, 0, 0, 0, 0, 0}), hostConnectResultEvent(0, 7), save({0, 0, 0, 0, 0, 0}),
+                 hostDatabaseEvent(0, {Gap, Info, Controller}), save({120, 35, 200, -75, -200, -3}),
+                 hostWriteResultEvent(0, 7, 18), hostWriteResultEvent(128, 7, 18), hostWriteResultEvent(129, 7, 18),
+                 refuse("write"), save({0, 0, 0, 0, 0, 0}), hostFailureEvent(1), save({0, 0, 0, 0, 0, 0}),
+                 hostConnectResultEvent(0, 8), save({0, 0, 0, 0, 0, 0})}
         << QStringList{"discover(7)", "configure(7,16,15,1)",
                        "write(7,18,0,20,5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5)",
-                       "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)", "discover(8)"}
-        << QStringList{"saved 0 held 0", "saved 0 held 0", "saved 1 held 1", "bt 4|Write data fail!|null",
-                       "bt 4|Write data fail!|null", "saved 0 held 0", "saved 0 held 0"}
-        << "fail!fail!success!fail!fail!";
+                       "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)",
+                       "cancel", "disconnect(7)", "discover(8)"}
+        << QStringList{saved(false, false), saved(false, false), saved(true, true), bt(4, WriteFail),
+                       bt(4, WriteFail), saved(false, false), bt(5, "Link lost"), saved(false, false), saved(false, false)}
+        << "fail!fail!success!fail!fail!fail!" << quint64(0);
 }
 
 void TestBtThread::events()
 {
-    QFETCH(QStringList, script);
+    QFETCH(Steps, steps);
     QFETCH(QStringList, calls);
     QFETCH(QStringList, emitted);
     QFETCH(QString, console);
+    QFETCH(quint64, dropped);
 
     StdoutCapture capture;
     worker->start();
-    QTRY_VERIFY(!log.isEmpty());
-    QCOMPARE(log.takeFirst(), QString("bt -2|Close All the button!\\n|null"));
+    QTRY_VERIFY_WITH_TIMEOUT(!log.isEmpty(), WaitDeadline);
+    QCOMPARE(log.takeFirst(), bt(-2, "Close All the button!\n"));
     QCOMPARE(backend->takeCalls(), (QStringList{"init", "start"}));
-    for (const QString &command : script) {
-        run(command);
+    for (const Step &step : steps) {
+        run(step);
         if (QTest::currentTestFailed())
             break;
     }
@@ -377,6 +434,7 @@ void TestBtThread::events()
     QCOMPARE(backend->takeCalls(), calls);
     QCOMPARE(log, emitted);
     QCOMPARE(printed, console);
+    QCOMPARE(quint64(worker->droppedReports()), dropped);
 }
 
 QTEST_GUILESS_MAIN(TestBtThread)

@@ -1,4 +1,5 @@
 #include "standin.h"
+#include "waits.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -9,7 +10,7 @@ namespace {
 bool readLine(QProcess &process, QByteArray *line)
 {
     while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(10000))
+        if (!process.waitForReadyRead(WaitDeadline))
             return false;
     }
     *line = process.readLine().trimmed();
@@ -75,7 +76,7 @@ bool BluezStandIn::call(const QString &method, const QVariantList &args, QVarian
             QStringLiteral("org.bluez"), QStringLiteral("/org/imucal/standin"),
             QStringLiteral("org.imucal.StandIn"), method);
     message.setArguments(args);
-    const QDBusMessage reply = QDBusConnection::systemBus().call(message, QDBus::Block, 10000);
+    const QDBusMessage reply = QDBusConnection::systemBus().call(message, QDBus::Block, WaitDeadline);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         qWarning() << "stand-in" << method << reply.errorName() << reply.errorMessage();
         return false;

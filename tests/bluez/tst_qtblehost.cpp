@@ -3,6 +3,7 @@
 #include "hosteventlog.h"
 #include "qtblehost.h"
 #include "standin.h"
+#include "waits.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -16,7 +17,6 @@ namespace {
 constexpr uint64_t ControllerAddress = 0x00025B0A1C01ull;
 constexpr int ConnectTimeoutMs = 1500;
 constexpr int WriteTimeoutMs = 1000;
-constexpr int Wait = 10000;
 // Well above the calls' half second, well below what a stack that does not answer costs.
 constexpr int CallLimitMs = 1000;
 
@@ -45,15 +45,15 @@ struct Session {
     bool ready()
     {
         return host->init(log.target()) && host->start()
-                && QTest::qWaitFor([this] { return log.count(HostEventReady) > 0; }, Wait)
+                && QTest::qWaitFor([this] { return log.count(HostEventReady) > 0; }, WaitDeadline)
                 && log.events(HostEventReady).back().status != 0;
     }
     // Scans until the controller is seen (again).
     bool scanUntilSeen()
     {
         const int before = seen();
-        return QTest::qWaitFor([this] { return host->startLeScan(); }, Wait)
-                && QTest::qWaitFor([&] { return seen() > before; }, Wait);
+        return QTest::qWaitFor([this] { return host->startLeScan(); }, WaitDeadline)
+                && QTest::qWaitFor([&] { return seen() > before; }, WaitDeadline);
     }
     // Connects with reports on.
     bool connectWithReports()
@@ -61,11 +61,11 @@ struct Session {
         const int connects = log.count(HostEventConnectResult);
         const int databases = log.count(HostEventDatabase);
         if (!host->stopLeSearch() || !host->connect(makeBleAddress(ControllerAddress))
-            || !QTest::qWaitFor([&] { return log.count(HostEventConnectResult) > connects; }, Wait))
+            || !QTest::qWaitFor([&] { return log.count(HostEventConnectResult) > connects; }, WaitDeadline))
             return false;
         const LoggedEvent result = log.events(HostEventConnectResult).back();
         if (result.status != 0 || !host->discoverDatabase(result.connId)
-            || !QTest::qWaitFor([&] { return log.count(HostEventDatabase) > databases; }, Wait))
+            || !QTest::qWaitFor([&] { return log.count(HostEventDatabase) > databases; }, WaitDeadline))
             return false;
         const LoggedEvent db = log.events(HostEventDatabase).back();
         connId = result.connId;
@@ -74,7 +74,7 @@ struct Session {
         paramHandle = db.paramHandle;
         const int streamed = log.count(HostEventNotification);
         return cccd && host->writeConfiguration(connId, cccd, reportHandle, 1)
-                && QTest::qWaitFor([&] { return log.count(HostEventNotification) >= streamed + 20; }, Wait);
+                && QTest::qWaitFor([&] { return log.count(HostEventNotification) >= streamed + 20; }, WaitDeadline);
     }
     bool write(const QByteArray &frame)
     {
@@ -140,7 +140,7 @@ void TestQtBleHost::connectionFails()
     QElapsedTimer timer;
     timer.start();
     QVERIFY(s.host->connect(makeBleAddress(address)));
-    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventConnectResult), 1, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventConnectResult), 1, WaitDeadline);
     const LoggedEvent result = s.log.events(HostEventConnectResult).front();
     QCOMPARE(int(result.status), status);
     QCOMPARE(result.connId, 0u);
@@ -205,15 +205,15 @@ void TestQtBleHost::linkEndsThenAllWorksAgain()
     const uint32_t first = s.connId;
     QVERIFY(this->fault(fault));
     if (connected) {
-        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventFailure), 1, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventFailure), 1, WaitDeadline);
         const LoggedEvent lost = s.log.events(HostEventFailure).front();
         QVERIFY(lost.status != 0);
         QCOMPARE(lost.connId, first);
     }
     if (adapterGone) {
         const int failed = s.log.count(HostEventReady);
-        QVERIFY(QTest::qWaitFor([&] { return !s.host->startLeScan(); }, Wait));
-        QTRY_VERIFY_WITH_TIMEOUT(s.log.count(HostEventReady) > failed, Wait);
+        QVERIFY(QTest::qWaitFor([&] { return !s.host->startLeScan(); }, WaitDeadline));
+        QTRY_VERIFY_WITH_TIMEOUT(s.log.count(HostEventReady) > failed, WaitDeadline);
         QCOMPARE(s.log.events(HostEventReady).back().status, uint16_t(0));
     }
     QVERIFY(heal(fault));
@@ -249,21 +249,21 @@ void TestQtBleHost::writeOutcomes()
     // (Once the link has dropped, there is nothing left to write to.)
     const int pair = mode == "drop" ? 1 : 2;
     QVERIFY(s.write(frame('A')) && (pair == 1 || s.write(frame('B'))));
-    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), pair, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), pair, WaitDeadline);
     for (const LoggedEvent &e : s.log.events(HostEventWriteResult))
         QVERIFY(int(e.status) == status && e.connId == s.connId);
     // Behind a write the stack holds unanswered, a new one is refused at once.
     QCOMPARE(s.write(frame('C')), mode != "hang" && mode != "drop");
-    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), pair + int(mode != "hang" && mode != "drop"), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), pair + int(mode != "hang" && mode != "drop"), WaitDeadline);
     QVERIFY(standIn.setWriteMode("ok"));
     if (mode == "drop") {
-        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventFailure), 1, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventFailure), 1, WaitDeadline);
         QVERIFY(!s.write(frame('D')));
     } else {
         const int outcomes = s.log.count(HostEventWriteResult);
         // The held write now done with, writes go out again.
-        QVERIFY(QTest::qWaitFor([&] { return s.write(frame('D')); }, Wait));
-        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), outcomes + 1, Wait);
+        QVERIFY(QTest::qWaitFor([&] { return s.write(frame('D')); }, WaitDeadline));
+        QTRY_COMPARE_WITH_TIMEOUT(s.log.count(HostEventWriteResult), outcomes + 1, WaitDeadline);
         QCOMPARE(s.log.events(HostEventWriteResult).back().status, uint16_t(0));
     }
     QByteArrayList expected;
@@ -285,12 +285,12 @@ void TestQtBleHost::callsAndExitWhileBluetoothdHangs()
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), QStringList());
-    while (!child.canReadLine() && child.waitForReadyRead(Wait)) {
+    while (!child.canReadLine() && child.waitForReadyRead(WaitDeadline)) {
     }
     QCOMPARE(child.readLine(), QByteArray("closing\n"));
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(child.waitForFinished(Wait));
+    QVERIFY(child.waitForFinished(WaitDeadline));
     QVERIFY2(timer.elapsed() < CallLimitMs, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
@@ -351,9 +351,9 @@ void TestQtBleHost::callsFromTheLayerThreadItself()
         answer = host.init(log.target()) && host.start() && host.startLeScan() ? 1 : -1;
     }, Qt::QueuedConnection);
     emit trigger.fired();
-    QTRY_VERIFY_WITH_TIMEOUT(answer != 0, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(answer != 0, WaitDeadline);
     QCOMPARE(answer.load(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(log.count(HostEventDeviceFound) > 0, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(log.count(HostEventDeviceFound) > 0, WaitDeadline);
     onLayer->deleteLater();
 }
 

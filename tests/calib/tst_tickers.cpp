@@ -1,4 +1,5 @@
 #include "calibthread.h"
+#include "waits.h"
 
 #include <QScopeGuard>
 #include <QtTest>
@@ -63,17 +64,17 @@ void TestTickers::startWithdrawsPendingStop()
 
     ticker.startTicks();
     gate.armed = true;
-    QVERIFY(inside.wait_for(std::chrono::seconds(5)) == std::future_status::ready);
+    QVERIFY(inside.wait_for(std::chrono::milliseconds(WaitDeadline)) == std::future_status::ready);
     ticker.stop();
     ticker.startTicks();
     gate.resume.set_value();
     released = true;
 
     const int before = spy.count();
-    QTRY_VERIFY(spy.count() >= before + 5);
+    QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= before + 5, WaitDeadline);
     QVERIFY(ticker.isRunning());
     ticker.stop();
-    QVERIFY(ticker.wait(2000));
+    QVERIFY(ticker.wait(WaitDeadline));
 }
 
 QTEST_GUILESS_MAIN(TestTickers)

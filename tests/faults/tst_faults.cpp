@@ -1,7 +1,11 @@
 // Faults injected through the real-time virtual dongle while the window runs on it. The
 // window must tell the user what they need to know, nothing more, stay usable, and close at
 // once.
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "residentmemory.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "calibthread.h"
@@ -16,8 +20,6 @@
 
 #include <memory>
 #include <mutex>
-
-#include <unistd.h>
 
 namespace {
 
@@ -39,12 +41,6 @@ struct Sent
     std::vector<uint8_t> lastPos;
     int count(int Sent::*n) { std::lock_guard<std::mutex> l(mutex); return this->*n; }
 };
-
-qint64 residentBytes()
-{
-    QFile statm("/proc/self/statm");
-    return statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
 
 // The status, the controller picture's lights, trigger bar and joystick cross, as text.
 QStringList look(QWidget *window)
@@ -98,14 +94,14 @@ private:
     {
         startWorker();
         button("btn_connect")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > 5, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > 5, WaitDeadline);
     }
     // Stops the reports and waits until everything sent has been shown.
     void pauseAndDrain()
     {
         dongle->setReportsPaused(true);
         QTRY_VERIFY_WITH_TIMEOUT(delivered.size() == sent->count(&Sent::pos)
-                                         && deliveredRaw == sent->count(&Sent::raw), 5000);
+                                         && deliveredRaw == sent->count(&Sent::raw), WaitDeadline);
     }
     bool showsLastSent()
     {
@@ -149,8 +145,7 @@ void TestFaults::init()
     announced.clear();
     window.reset(new MainWindow);
     probe.reset(new MainWindowProbe{*window});
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(showAndWait(window.get()));
 }
 
 void TestFaults::cleanup()
@@ -173,8 +168,8 @@ void TestFaults::startWorker()
     connect(probe->btThread(), &BtThread::rawSender, receiver.get(),
             [this](IMU_RAW) { ++deliveredRaw; });
     listen();
-    QTRY_VERIFY_WITH_TIMEOUT(button("btn_search")->isEnabled(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(combo()->findText(ControllerA) >= 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(button("btn_search")->isEnabled(), WaitDeadline);
+    QTRY_VERIFY_WITH_TIMEOUT(combo()->findText(ControllerA) >= 0, WaitDeadline);
     combo()->setCurrentIndex(combo()->findText(ControllerA));
 }
 
@@ -197,7 +192,7 @@ void TestFaults::dongleFails()
     BoxCatcher boxes;
     for (int search = 1; search <= 1 + int(later); ++search) {
         button("btn_search")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), search, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), search, WaitDeadline);
         QCOMPARE(boxes.seen.last().text,
                  QStringLiteral("Dongle failed to initialize!Please insert the dongle to computer!\n"));
         QCOMPARE(boxes.seen.last().parent, window.get());
@@ -208,7 +203,7 @@ void TestFaults::dongleFails()
     dongle->faults().setAdapterGone(false);
     if (later) {
         button("btn_search")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(combo()->count(), VirtualDongle::ControllerCount, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(combo()->count(), VirtualDongle::ControllerCount, WaitDeadline);
     }
 }
 
@@ -260,7 +255,7 @@ void TestFaults::linkEnds()
     auto ticked = [&](int checks, int seconds) {
         return (checkTicks >= checks || !check) && (magTicks >= seconds || !probe->magThread());
     };
-    QTRY_VERIFY_WITH_TIMEOUT(ticked(1, 1), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(ticked(1, 1), WaitDeadline);
     probe->btnData(0x01, 127, 127, -128);   // every light on, bar and cross moved
     const QStringList lit = look(window.get());
     auto progress = [this] {
@@ -283,9 +278,9 @@ void TestFaults::linkEnds()
     dongle->faults().setConnectFails(cause == "unanswered");
     if (cause == "refused" || cause == "unanswered")
         button("btn_connect")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(announced, why, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(announced, why, WaitDeadline);
     const int checkUntil = checkTicks + 300, magUntil = magTicks + 2;
-    QTRY_VERIFY_WITH_TIMEOUT(ticked(checkUntil, magUntil), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(ticked(checkUntil, magUntil), WaitDeadline);
     QCOMPARE(look(window.get()), why.isEmpty() ? lit : unconnected);
     QCOMPARE(progress(), before);
     QCOMPARE(boxes.seen.size(), 0);
@@ -297,14 +292,14 @@ void TestFaults::linkEnds()
     const int shown = delivered.size();
     if (!why.isEmpty()) {
         button("btn_search")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(combo()->findText(ControllerA) >= 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(combo()->findText(ControllerA) >= 0, WaitDeadline);
         combo()->setCurrentIndex(combo()->findText(ControllerA));
         button("btn_connect")->click();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > shown + 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > shown + 5, WaitDeadline);
     QVERIFY(!look(window.get()).first().contains("Unconnected"));
     if (check) {
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, WaitDeadline);
         QCOMPARE(boxes.seen.first().text, QStringLiteral("Station check success!"));
     }
 }
@@ -332,7 +327,7 @@ void TestFaults::saveFails()
         searchAndConnect();
     if (fault == "link") {
         dongle->faults().injectLinkFailure();
-        QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(announced.size(), 1, WaitDeadline);
     }
     dongle->faults().setWriteRefused(fault == "refused");
     dongle->faults().setWriteFailsLater(fault == "later");
@@ -342,12 +337,12 @@ void TestFaults::saveFails()
     held.start();
     probe->savePressed();
     const qint64 heldMs = held.elapsed();
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, WaitDeadline);
     QCOMPARE(boxes.seen.first().text, box);
     QVERIFY2(heldMs < (box.startsWith("Save") ? 500 : 1500) * Slowdown, qPrintable(QString::number(heldMs)));
     if (fault != "unconnected" && fault != "link") {
         const int later = sent->count(&Sent::pos) + 5;
-        QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > later, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > later, WaitDeadline);
     }
     QCOMPARE(boxes.seen.size(), 1);
     QVERIFY(dongle->receivedFrames(0).empty());
@@ -392,19 +387,19 @@ void TestFaults::closing()
         button("btn_save_param")->click();
     } else if (state == "checking") {
         button("btn_stationary_check")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(probe->checkCount() > 10, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(probe->checkCount() > 10, WaitDeadline);
         pauseAndDrain();
         probe->checkCount() = 1000;   // the next sample is the check's last
     } else if (state == "calibrating") {
         button("btn_start_calib")->click();
     } else if (state == "flooding") {
         dongle->faults().setFlood(5000);
-        QTRY_VERIFY_WITH_TIMEOUT(probe->btThread()->droppedReports() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(probe->btThread()->droppedReports() > 0, WaitDeadline);
     }
     window->close();
     dongle->setReportsPaused(false);
-    QTRY_VERIFY_WITH_TIMEOUT(announced.contains(late) || late.isEmpty(), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(!probe->checkActive() || state != "checking", 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(announced.contains(late) || late.isEmpty(), WaitDeadline);
+    QTRY_VERIFY_WITH_TIMEOUT(!probe->checkActive() || state != "checking", WaitDeadline);
     QCOMPARE(boxes.seen.size(), 0);
 
     const QList<QPointer<QThread>> workers{probe->btThread(), probe->magThread(), probe->calibThread()};
@@ -450,12 +445,12 @@ void TestFaults::remoteFloods()
     dongle->faults().addRenamingAdvertisers(devices, flood == "names" ? 10000 : 0);
     if (!devices) {
         dongle->faults().setFlood(5000);
-        QTRY_VERIFY_WITH_TIMEOUT(probe->btThread()->droppedReports() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(probe->btThread()->droppedReports() > 0, WaitDeadline);
         probe->savePressed();   // its acknowledgement comes through the flood
     }
     sinceBeat.start();   // the save's pause is no gap
     const int64_t until = dongle->now() + seconds * 1000;
-    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= until, (seconds + 5) * 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= until, seconds * 1000 + WaitDeadline);
     const qint64 grown = residentBytes() - rss0;
     const size_t nameBytes = probe->btThread()->deviceNameBytes();
     qInfo("%s for %d s: resident memory grew by %.1f MiB; %llu notifications dropped; %zu bytes of names "
@@ -473,7 +468,7 @@ void TestFaults::remoteFloods()
     dongle->setReportsPaused(true);
     QElapsedTimer catchingUp;
     catchingUp.start();
-    QTRY_VERIFY_WITH_TIMEOUT(showsLastSent(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(showsLastSent(), WaitDeadline);
     QVERIFY2(catchingUp.elapsed() < 2000 * Slowdown, qPrintable(QString::number(catchingUp.elapsed())));
     QCOMPARE(boxes.seen.size(), 1);
     QCOMPARE(boxes.seen.first().text, QStringLiteral("Write data success!"));

@@ -1,5 +1,8 @@
 // The whole job on the virtual dongle in real time, through the window's own buttons.
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "magcalibration.h"
 #include "protocol.h"
@@ -55,8 +58,7 @@ void TestEndToEnd::init()
     setHostBackend(dongle.get());
     window.reset(new MainWindow);
     probe.reset(new MainWindowProbe{*window});
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(showAndWait(window.get()));
 }
 
 void TestEndToEnd::cleanup()
@@ -76,7 +78,7 @@ void TestEndToEnd::searchAndConnect()
     auto *combo = window->findChild<QComboBox *>("comboBox");
     click("btn_connect");   // with nothing listed: nothing happens
     click("btn_search");
-    QTRY_COMPARE_WITH_TIMEOUT(combo->count(), VirtualDongle::ControllerCount, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(combo->count(), VirtualDongle::ControllerCount, WaitDeadline);
     // The last entry, so a connect that ignores the choice goes elsewhere.
     combo->setCurrentIndex(combo->count() - 1);
     for (int i = 0; i < VirtualDongle::ControllerCount; ++i) {
@@ -87,16 +89,16 @@ void TestEndToEnd::searchAndConnect()
     }
     QVERIFY(controller >= 0);
     click("btn_connect");
-    QTRY_VERIFY_WITH_TIMEOUT(!label("lab_status")->text().contains("Unconnected"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!label("lab_status")->text().contains("Unconnected"), WaitDeadline);
     QTRY_VERIFY_WITH_TIMEOUT(probe->rawData().mag_x != 0 || probe->rawData().mag_y != 0
-                                 || probe->rawData().mag_z != 0, 5000);
+                                 || probe->rawData().mag_z != 0, WaitDeadline);
 }
 
 QString TestEndToEnd::runCheck()
 {
     BoxCatcher boxes;
     click("btn_stationary_check");
-    if (!QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }, 20000))
+    if (!QTest::qWaitFor([&] { return !boxes.seen.isEmpty(); }, WaitDeadline))
         return QStringLiteral("no verdict");
     return boxes.seen.first().title + ": " + boxes.seen.first().text;
 }
@@ -120,7 +122,7 @@ void TestEndToEnd::wholeJob()
     click("btn_start_calib");
     QTRY_VERIFY_WITH_TIMEOUT(label("lab_max_x")->text() != "0" || label("lab_min_x")->text() != "-0"
                                  || label("lab_max_y")->text() != "0"
-                                 || label("lab_min_y")->text() != "-0", 3000);
+                                 || label("lab_min_y")->text() != "-0", WaitDeadline);
     QCOMPARE(label("lab_block_x")->geometry(),
              MagCalibration::barRect(0, probe->magMax()[0], probe->magMin()[0]));
 
@@ -131,7 +133,7 @@ void TestEndToEnd::wholeJob()
     {
         BoxCatcher boxes;
         click("btn_save_param");
-        QTRY_VERIFY_WITH_TIMEOUT(!boxes.seen.isEmpty(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.seen.isEmpty(), WaitDeadline);
         QCOMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.first().text, QStringLiteral("Write data success!"));
     }
@@ -147,17 +149,17 @@ void TestEndToEnd::wholeJob()
     // Once the controller turns, controls, 3-D view and calibration bars follow it.
     const int barsBefore = label("lab_block_x")->height() + label("lab_block_y")->height()
                            + label("lab_block_z")->height();
-    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= VirtualController::StillMs, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= VirtualController::StillMs, WaitDeadline);
     click("btn_setup");
-    QTRY_VERIFY_WITH_TIMEOUT(label("lab_rocker_cross")->pos() != QPoint(287, 87), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(label("lab_rocker_cross")->pos() != QPoint(287, 87), WaitDeadline);
     auto *view = window->findChild<QGLWidget *>("glwg_rotation");
     const QImage before = view->grabFrameBuffer();
-    QTRY_VERIFY_WITH_TIMEOUT(view->grabFrameBuffer() != before, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(view->grabFrameBuffer() != before, WaitDeadline);
     QTRY_VERIFY_WITH_TIMEOUT(label("lab_block_x")->height() + label("lab_block_y")->height()
-                                 + label("lab_block_z")->height() > barsBefore, 5000);
+                                 + label("lab_block_z")->height() > barsBefore, WaitDeadline);
 
     // It turns gently at first; a few seconds in, fast enough for the check to fail.
-    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= VirtualController::StillMs + 4000, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(dongle->now() >= VirtualController::StillMs + 4000, WaitDeadline);
     click("btn_valid");
     QCOMPARE(runCheck(), QStringLiteral("Stationary: Station check failed!"));
 

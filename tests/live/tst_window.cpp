@@ -1,11 +1,14 @@
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "picturedir.h"
+#include "waits.h"
+#include "windowprobe.h"
 
 #include "btthread.h"
 #include "labeltextcache.h"
-#include "repaintpacer.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 #include <memory>
@@ -33,15 +36,6 @@ public:
 private:
     QObject *only;
 };
-
-// Handles posted update requests, so every pending repaint is done on return.
-void settle()
-{
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
 
 } // namespace
 
@@ -212,16 +206,10 @@ void TestWindow::repeatedReportPaintsNothing_data()
 void TestWindow::repeatedReportPaintsNothing()
 {
     QFETCH(short, btn);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    RepaintPacer *pacer = window->findChild<RepaintPacer *>();
-    // The window paces its repaints; this waits until none is held back or asked for.
-    auto allPainted = [&] {
-        return QTest::qWaitFor([&] {
-            settle();
-            return !pacer->isHolding();
-        });
-    };
+    QVERIFY(showAndWait(window.get()));
+    // Once the close button has repainted, so has everything changed before it.
+    QWidget *marker = window->findChild<QPushButton *>("btn_close");
+    auto allPainted = [&] { return repaintAndWait(marker); };
     IMU_RAW sample;
     sample.mag_x = -5;
     auto send = [&] {
@@ -246,8 +234,7 @@ void TestWindow::repeatedReportPaintsNothing()
 
 void TestWindow::statusPaintedAsTheLabelWould()
 {
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(showAndWait(window.get()));
     QLabel *status = label("lab_status");
     auto grabStatus = [&](bool normal) {
         normal ? probe->posSample(IMU_POS()) : probe->rawSample(IMU_RAW());

@@ -8,8 +8,11 @@
 // usage: imu_soak [--reports N] [--rate R] [--sample S]
 //   N notifications to send (1000000); R orientation reports per second (480, below the
 //   worker's limit); S seconds between printed samples (10)
-#include "windowfixture.h"
+#include "boxcatcher.h"
+#include "windowprobe.h"
 #include "keepmodules.h"
+#include "residentmemory.h"
+#include "waits.h"
 
 #include "btthread.h"
 #include "protocol.h"
@@ -18,7 +21,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -31,16 +33,6 @@
 #include <vector>
 
 namespace {
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
 
 // What the dongle sent, counted on its thread.
 struct Sent {
@@ -105,12 +97,12 @@ int main(int argc, char *argv[])
     QObject::connect(probe.btThread(), &BtThread::posSender, &counter, [&](IMU_POS) { ++deliveredPos; });
     QObject::connect(probe.btThread(), &BtThread::rawSender, &counter, [&](IMU_RAW) { ++deliveredRaw; });
     auto *combo = window->findChild<QComboBox *>("comboBox");
-    if (!QTest::qWaitFor([&] { return combo->findText("00025B0A1C01") >= 0; }, 10000)) {
+    if (!QTest::qWaitFor([&] { return combo->findText("00025B0A1C01") >= 0; }, WaitDeadline)) {
         fail("the controller was never listed");
     } else {
         combo->setCurrentIndex(combo->findText("00025B0A1C01"));
         window->findChild<QPushButton *>("btn_connect")->click();
-        if (!QTest::qWaitFor([&] { return deliveredPos > 0 && deliveredRaw > 0; }, 10000))
+        if (!QTest::qWaitFor([&] { return deliveredPos > 0 && deliveredRaw > 0; }, WaitDeadline))
             fail("no report reached the window");
     }
 
@@ -131,7 +123,7 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         auto takeSample = [&] {
-            samples.push_back({clock.elapsed(), backlog(), residentKiB()});
+            samples.push_back({clock.elapsed(), backlog(), residentBytes() / 1024});
             std::printf("t %6lld s  sent %8llu  backlog %5lld  rss %7lld KiB  checks %d\n",
                         (long long)(samples.back().ms / 1000), (unsigned long long)sent.all,
                         (long long)samples.back().backlog, (long long)samples.back().rssKiB,
@@ -149,7 +141,7 @@ int main(int argc, char *argv[])
             fail("the stream stalled");
         checker.stop();
         dongle.setReportsPaused(true);
-        if (!QTest::qWaitFor([&] { return backlog() == 0; }, 60000))
+        if (!QTest::qWaitFor([&] { return backlog() == 0; }, WaitDeadline))
             fail("reports sent were not all delivered");
         sampler.stop();
         takeSample();

@@ -1,4 +1,5 @@
 #include "displaygl.h"
+#include "waits.h"
 
 #include <QtTest>
 
@@ -84,8 +85,7 @@ void TestDisplayGL::init()
 {
     view = new ProbeGL;
     view->resize(viewWidth, viewHeight);
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
+    QVERIFY(showAndWait(view));
     QVERIFY(view->isValid());
 }
 
@@ -164,13 +164,13 @@ void TestDisplayGL::resizeSetsViewport()
 
 void TestDisplayGL::drawsOnlyWhenSomethingChanged()
 {
-    QTRY_VERIFY(view->frames > 0 && still(view));
+    QTRY_VERIFY_WITH_TIMEOUT(view->frames > 0 && still(view), WaitDeadline);
     const int shown = view->frames;
     IMU_POS pos;
     pos.angle1 = 10.0f;
 
     view->setRotation(pos);
-    QTRY_COMPARE(view->frames, shown + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(view->frames, shown + 1, WaitDeadline);
     QVERIFY(still(view));
 
     view->setRotation(pos);
@@ -180,14 +180,13 @@ void TestDisplayGL::drawsOnlyWhenSomethingChanged()
     pos.angle2 = 0.1f;
     view->setRotation(pos);
     QVERIFY(!still(view));
-    QTRY_COMPARE(view->frames, shown + 2);
+    QTRY_COMPARE_WITH_TIMEOUT(view->frames, shown + 2, WaitDeadline);
     QVERIFY(still(view));
     QVERIFY(view->gapMs >= DisplayGL::FrameIntervalMs - 1);
 
     view->hide();
-    view->show();
-    QVERIFY(QTest::qWaitForWindowExposed(view));
-    QTRY_VERIFY(view->frames > shown + 2);
+    QVERIFY(showAndWait(view));
+    QTRY_VERIFY_WITH_TIMEOUT(view->frames > shown + 2, WaitDeadline);
 }
 
 QTEST_MAIN(TestDisplayGL)

@@ -2,6 +2,7 @@
 // lists the controllers, connects to one, streams its reports and writes a calibration.
 #include "btthread.h"
 #include "virtualdongle.h"
+#include "waits.h"
 
 #include <QtTest>
 
@@ -32,22 +33,23 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         connect(&worker, &BtThread::btnSender, &receiver, [&] { order += 'b'; });
         worker.start();
 
-        QTRY_VERIFY_WITH_TIMEOUT(bt.size() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(bt.size() >= 2, WaitDeadline);
         QCOMPARE(bt[0].first, -2);
         QCOMPARE(bt[1], qMakePair(2, QByteArray("uEnergy Host library is intialized\n")));
 
-        QTRY_VERIFY_WITH_TIMEOUT(bt.contains({3, "00025B0A1C01"}), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(bt.contains({3, "00025B0A1C01"}), WaitDeadline);
 
         // Connect as the window does: disconnect first, then connect by address text.
         worker.disconnectDevice();
         worker.connectDevice("00025B0A1C01");
-        QTRY_VERIFY_WITH_TIMEOUT(order.contains('p') && order.contains('r'), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(order.contains('p') && order.contains('r'), WaitDeadline);
 
         const int pos0 = order.count('p'), raw0 = order.count('r');
         QElapsedTimer timer;
         timer.start();
         const std::clock_t cpu0 = std::clock();
-        QTRY_VERIFY_WITH_TIMEOUT(timer.elapsed() >= 2000, 5000);
+        // Two seconds' worth of orientation reports at the controller's 100 a second.
+        QTRY_VERIFY_WITH_TIMEOUT(order.count('p') >= pos0 + 200, WaitDeadline);
         const double seconds = timer.elapsed() / 1000.0;
         // Between events the dongle and the worker sleep: the process stays far from a core.
         const double cpuSeconds = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
@@ -64,7 +66,7 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         const int before = bt.size();
         QVERIFY(worker.saveParam(MAG_PARAM{120, 35, 200, -75, -200, -3}));
         QCOMPARE(dongle.receivedFrames(0).size(), size_t(1));
-        QTRY_VERIFY_WITH_TIMEOUT(bt.size() > before, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(bt.size() > before, WaitDeadline);
         QCOMPARE(bt.mid(before), (QList<QPair<int, QByteArray>>{{4, "Write data success!"}}));
         QCOMPARE(dongle.controllerMagCentre(0), (std::array<int16_t, 3>{{22, -82, 98}}));
 

@@ -1,14 +1,9 @@
-// Shared by the measuring programs: a hook into the window's private state (MainWindow
-// declares MainWindowProbe a friend), clocks, per-thread CPU time and resident memory.
+// Shared by the measuring programs: clocks, per-thread CPU time, and runs of the GUI event loop
+// as the tool's own runs it.
 #pragma once
 
-#include "mainwindow.h"
-
-#include <QAbstractButton>
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <algorithm>
@@ -21,31 +16,6 @@
 
 #include <sys/syscall.h>
 #include <unistd.h>
-
-class BtThread;
-
-struct MainWindowProbe
-{
-    MainWindow &w;
-
-    BtThread *btThread() { return w.btThread; }
-    QList<QByteArray> &deviceAddresses() { return w.deviceAddresses; }
-    bool checkActive() const { return w.check.active(); }
-    bool calibIdle() const { return w.calibIdle; }
-    int checkCount() const { return w.check.count(); }
-    void searchPressed() { w.on_btn_search_clicked(); }
-    void connectPressed() { w.on_btn_connect_clicked(); }
-    void startCalibPressed() { w.on_btn_start_calib_clicked(); }
-    void checkPressed() { w.on_btn_stationary_check_clicked(); }
-    void stopWorkers() { w.stopWorkers(); }
-    void posSample(IMU_POS pos) { w.DisplayPosData(pos); }
-    void rawSample(IMU_RAW raw) { w.DisplayRawData(raw); }
-    void btnData(short b, short t, short x, short y) { w.DisplayBtnData(b, t, x, y); }
-    void validTick() { w.DisplayValidData(); }
-    void setPosUpdated() { w.check.posUpdated = true; }
-    void setCheckCount(int count) { w.check.checkCount = count; }
-    void setCheckActive(bool active) { w.check.checkActive = active; }
-};
 
 namespace bench {
 
@@ -84,18 +54,6 @@ inline int64_t taskCpuNs(long tid)
     return ns;
 }
 
-inline int64_t residentBytes()
-{
-    FILE *file = std::fopen("/proc/self/statm", "r");
-    if (!file)
-        return 0;
-    long long size = 0, resident = 0;
-    if (std::fscanf(file, "%lld %lld", &size, &resident) != 2)
-        resident = 0;
-    std::fclose(file);
-    return resident * sysconf(_SC_PAGESIZE);
-}
-
 // Runs the GUI event loop, as the tool's own does, until `done` holds (tested every 5 ms)
 // or `timeoutMs` passes.
 inline bool waitUntil(const std::function<bool()> &done, int timeoutMs)
@@ -123,19 +81,6 @@ inline void runFor(int ms)
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// Presses OK on a modal message box, if one is up. Returns whether there was one.
-inline bool closeMessageBox()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return false;
-    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-        ok->click();
-    else
-        box->reject();
-    return true;
 }
 
 // `sorted` in ascending order.

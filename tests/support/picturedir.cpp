@@ -1,29 +1,8 @@
-#include "windowfixture.h"
+#include "picturedir.h"
 
-#include <QAbstractButton>
+#include <QColor>
 #include <QDir>
 #include <QImage>
-
-BoxCatcher::BoxCatcher(std::function<void()> onBox)
-    : onBox(std::move(onBox))
-{
-    connect(&timer, &QTimer::timeout, this, &BoxCatcher::poll);
-    timer.start(5);
-}
-
-void BoxCatcher::poll()
-{
-    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-    if (!box || !box->isVisible())
-        return;
-    seen.append({box->windowTitle(), box->text(), box->parentWidget()});
-    if (onBox)
-        onBox();
-    if (QAbstractButton *ok = box->button(QMessageBox::Ok))
-        ok->click();
-    else
-        box->reject();
-}
 
 PictureDir::PictureDir()
     : previous(QDir::currentPath())

@@ -1,0 +1,6 @@
+// Resident memory of this process, in bytes (0 when it cannot be read).
+#pragma once
+
+#include <QtGlobal>
+
+qint64 residentBytes();
