@@ -2,12 +2,14 @@
 # The full benchmark run behind the performance tables (README and bench/README.md), as one
 # command. Run it on an otherwise quiet machine: about 25 minutes, 40 with --base.
 #
-#   tools/bench-perf.sh [--base <commit>] [--quick] [--build <dir>]
+#   tools/bench-perf.sh [--base <commit>] [--quick] [--user] [--build <dir>]
 #
 # --base <commit>  also measures that commit's tool, for before/after figures: the commit is
 #                  checked out in a scratch worktree under /tmp, this tree's bench/ is laid over
 #                  it (the programs measure any build of the tool) and it is built there.
 # --quick          a few seconds per figure, to see that everything runs.
+# --user           only the figures a user feels (idle, live, model lag, the stand-in BlueZ):
+#                  about 10 minutes.
 # --build <dir>    this tree's build directory for the benchmarks (default build-bench).
 #
 # Prints one labelled block per figure; bench/README.md tells how to read each line.
@@ -23,13 +25,15 @@ fi
 
 base=""
 quick=0
+user_only=0
 build=build-bench
 while [ $# -gt 0 ]; do
     case "$1" in
     --base) base=$2; shift 2 ;;
     --quick) quick=1; shift ;;
+    --user) user_only=1; shift ;;
     --build) build=$2; shift 2 ;;
-    *) echo "usage: $0 [--base <commit>] [--quick] [--build <dir>]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--base <commit>] [--quick] [--user] [--build <dir>]" >&2; exit 2 ;;
     esac
 done
 
@@ -101,6 +105,7 @@ if [ -n "$base" ]; then
     user_figures before "$base_dir/build"
 fi
 user_figures after "$root/$build"
+[ "$user_only" = 1 ] && exit 0
 
 b=$root/$build/bench
 echo "== decode step"
