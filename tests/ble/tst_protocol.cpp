@@ -176,6 +176,7 @@ void TestProtocol::reports_data()
         {"ack fail", "pos 0.1,0.1,0.1", "btn 2,0,0,0"});
     row("fail acknowledgement of nine bytes", hex("55 01 01 00 01 00 01 00 01"), "", {"ack fail"});
     row("success acknowledgement of eleven bytes", hex("55 01 01 00 00 00 00 00 00 00 00"), "", {});
+    row("success pattern needs byte 11 zero", hex("55 01 01 00 00 00 00 00 00 00 00 01"), "", {});
     row("types 2 and 3 alone emit nothing", bytes(encodeReport(GyroReport, {1, 2, 3})), "", {},
         {bytes(encodeReport(AccelReport, {1, 2, 3}))});
     row("unknown type 5", bytes(encodeReport(ReportType(5), {1, 1, 1})), "", {});
