@@ -262,6 +262,8 @@ void TestWindow::triggerAndJoystick_data()
                                       << QPoint(287, 87) << false;
     QTest::newRow("rest band edges keep lit lights lit")
         << short(-125) << short(10) << short(-10) << true << 157 << QPoint(289, 85) << true;
+    QTest::newRow("rest band edges light nothing")
+        << short(-125) << short(10) << short(-10) << false << 157 << QPoint(289, 85) << false;
     QTest::newRow("just out of rest") << short(-124) << short(11) << short(0) << false << 156
                                       << QPoint(290, 87) << true;
     QTest::newRow("full travel") << short(127) << short(-128) << short(127) << false << 2
