@@ -450,6 +450,7 @@ void TestWindow::checkVerdict()
     }
     auto progress = [this](int width, int percent) {
         QCOMPARE(label("lab_check_progress")->geometry(), QRect(50, 100, width, 61));
+        QCOMPARE(label("lab_count")->geometry(), QRect(552, 95, 150, 61));
         QCOMPARE(label("lab_count")->text(), QStringLiteral("<html><head/><body><p><span style=\" "
                  "color:#d4d4d4;\">%1%</span></p></body></html>").arg(percent));
     };
