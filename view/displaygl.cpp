@@ -6,8 +6,22 @@
 
 #include <GL/gl.h>
 
+namespace {
+
+// The boxes are drawn in order with no depth test, so the view needs neither a depth nor a
+// stencil buffer.
+QGLFormat viewFormat()
+{
+    QGLFormat format;
+    format.setDepth(false);
+    format.setStencil(false);
+    return format;
+}
+
+} // namespace
+
 DisplayGL::DisplayGL(QWidget *parent)
-    : QGLWidget(parent)
+    : QGLWidget(viewFormat(), parent)
 {
 }
 
@@ -79,7 +93,7 @@ void DisplayGL::paintGL()
     drawn[2] = angle3;
     drawnOnce = true;
 
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glClear(GL_COLOR_BUFFER_BIT);
     glLoadIdentity();
     glPushMatrix();
     glRotatef(angle1, 0.0f, axisLength, 0.0f);
