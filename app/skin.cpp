@@ -4,6 +4,8 @@
 
 #include "skin.h"
 
+#include "backdropcache.h"
+
 #include <QAbstractItemView>
 #include <QBrush>
 #include <QCoreApplication>
@@ -151,6 +153,8 @@ void MainWindow::initSkin()
     ui->comboBox->view()->setStyleSheet(QLatin1String(Skin::dropDownListSheet));
 
     ui->lab_block->setPixmap(QPixmap(picture("block.png")));
+    // The panel lies under everything that changes while a controller streams.
+    new BackdropCache(ui->lab_block);
     ui->btn_close->setIcon(QIcon(QPixmap(picture("settng-nor-03.png"))));
     ui->btn_smallest->setIcon(QIcon(QPixmap(picture("settng-nor-01.png"))));
 

@@ -3,12 +3,15 @@
 #include "waits.h"
 #include "windowprobe.h"
 
+#include "backdropcache.h"
 #include "btthread.h"
 #include "labeltextcache.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 
 #include <memory>
@@ -58,6 +61,8 @@ private slots:
     void repeatedReportPaintsNothing_data();
     void repeatedReportPaintsNothing();
     void statusPaintedAsTheLabelWould();
+    void panelPaintedAsWithoutItsCache_data();
+    void panelPaintedAsWithoutItsCache();
     void triggerAndJoystick_data();
     void triggerAndJoystick();
 
@@ -245,6 +250,68 @@ void TestWindow::statusPaintedAsTheLabelWould()
     delete status->findChild<LabelTextCache *>();
     QCOMPARE(grabStatus(true), normal);
     QCOMPARE(grabStatus(false), calibration);
+}
+
+void TestWindow::panelPaintedAsWithoutItsCache_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("as the skin leaves it") << QString();
+    QTest::newRow("panel given another picture") << "picture";
+    QTest::newRow("panel moved") << "move";
+    QTest::newRow("window given another background") << "background";
+}
+
+// The window's pixels on screen are the same whether the picture panel paints from its cache
+// or the panel and the background under it paint themselves, also after a change that the
+// cache must notice.
+void TestWindow::panelPaintedAsWithoutItsCache()
+{
+    QFETCH(QString, change);
+    QVERIFY(showAndWait(window.get()));
+    QLabel *panel = label("lab_block");
+    auto *cache = panel->findChild<BackdropCache *>();
+    QVERIFY(cache);
+    probe->rawSample(IMU_RAW());   // status text over the panel
+
+    QWidget *marker = window->findChild<QPushButton *>("btn_close");
+    auto onScreen = [&] {
+        window->update();
+        if (!repaintAndWait(marker))
+            return QImage();
+        QImage shown = window->screen()->grabWindow(window->winId()).toImage();
+        // The 3-D view is a window of its own, drawn by GL; it is not the panel's business.
+        QWidget *view = window->findChild<QWidget *>("glwg_rotation");
+        QPainter(&shown).fillRect(QRect(view->mapTo(window.get(), QPoint()), view->size()),
+                                  Qt::black);
+        return argb(shown);
+    };
+    QVERIFY(!onScreen().isNull());
+    const int buildsBefore = cache->builds();
+    QVERIFY(buildsBefore >= 1);
+
+    if (change == "picture") {
+        QPixmap stripes(64, 64);
+        stripes.fill(Qt::darkCyan);
+        QPainter(&stripes).fillRect(0, 0, 64, 21, QColor(200, 40, 90, 160));
+        panel->setPixmap(stripes);
+    } else if (change == "move") {
+        panel->move(panel->pos() + QPoint(3, 7));
+    } else if (change == "background") {
+        QPixmap tiles(37, 23);
+        tiles.fill(QColor(90, 60, 20));
+        QPainter(&tiles).fillRect(5, 5, 20, 9, QColor(10, 130, 200));
+        QPalette palette = window->palette();
+        palette.setBrush(QPalette::Window, QBrush(tiles));
+        window->setPalette(palette);
+    }
+    const QImage cached = onScreen();
+    QVERIFY(!cached.isNull());
+    QCOMPARE(cache->builds(), change.isEmpty() ? buildsBefore : buildsBefore + 1);
+
+    delete cache;
+    const QImage uncached = onScreen();
+    QCOMPARE(cached.size(), uncached.size());
+    QVERIFY(cached == uncached);
 }
 
 void TestWindow::triggerAndJoystick_data()
