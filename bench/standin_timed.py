@@ -47,28 +47,20 @@ class TimedStandIn(sb.StandIn):
         if on:
             print("notifying", flush=True)
 
-    def on_helper(self, fd, condition):
-        # The stand-in's own handling, with the time each report leaves for the bus.
-        report = getattr(self, "report", None)
-        if report is not None and not getattr(report, "timed", False):
-            plain = report.set_props
-
-            def timed_set_props(interface, changes, plain=plain):
-                value = changes.get("Value") if interface == sb.CHAR else None
-                if value is not None:
-                    data = bytes(value)
-                    self.count += 1
-                    if len(data) >= 17 and data[0] == 0x55 and data[16] == 0:
-                        self.orientation.append(
-                            (time.monotonic_ns(),
-                             folded(sign_magnitude(data[3], data[4])),
-                             folded(sign_magnitude(data[5], data[6])),
-                             folded(sign_magnitude(data[7], data[8]))))
-                plain(interface, changes)
-
-            report.set_props = timed_set_props
-            report.timed = True
-        return sb.StandIn.on_helper(self, fd, condition)
+    def notify_value(self, value):
+        # The stand-in's own sending, with the time each report leaves for the bus.
+        sent_ns = time.monotonic_ns()
+        if not sb.StandIn.notify_value(self, value):
+            return False
+        data = bytes(value)
+        self.count += 1
+        if len(data) >= 17 and data[0] == 0x55 and data[16] == 0:
+            self.orientation.append(
+                (sent_ns,
+                 folded(sign_magnitude(data[3], data[4])),
+                 folded(sign_magnitude(data[5], data[6])),
+                 folded(sign_magnitude(data[7], data[8]))))
+        return True
 
 
 def main():
