@@ -8,17 +8,6 @@
 #include <QWidget>
 #include <QWindow>
 
-namespace {
-
-// A brush's identity for the picture: its style, colour and texture.
-qint64 brushKey(const QBrush &brush)
-{
-    const qint64 texture = brush.style() == Qt::TexturePattern ? brush.texture().cacheKey() : 0;
-    return texture ^ (qint64(brush.style()) << 56) ^ (qint64(brush.color().rgba()) << 24);
-}
-
-} // namespace
-
 bool BackdropCache::Layer::operator==(const Layer &other) const
 {
     return background == other.background && fills == other.fills && sheet == other.sheet;
@@ -83,7 +72,7 @@ BackdropCache::Source BackdropCache::currentSource() const
     for (const QWidget *w = widget; w; w = w->isWindow() ? nullptr : w->parentWidget()) {
         // A top-level is painted on its window brush, a child on its own background role.
         const QPalette::ColorRole role = w->isWindow() ? QPalette::Window : w->backgroundRole();
-        source.layers.push_back({brushKey(w->palette().brush(role)), w->autoFillBackground(),
+        source.layers.push_back({w->palette().brush(role), w->autoFillBackground(),
                                  w->styleSheet()});
     }
     return source;

@@ -16,6 +16,7 @@
 // is painted from the old picture once and corrected on the next pass of the event loop.
 #pragma once
 
+#include <QBrush>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -45,7 +46,7 @@ private:
     // What one widget of the stack (the widget, then each ancestor up to the top-level)
     // paints with.
     struct Layer {
-        qint64 background = 0;   // its background brush
+        QBrush background;
         bool fills = false;      // autoFillBackground
         QString sheet;
         bool operator==(const Layer &other) const;
