@@ -14,10 +14,12 @@ void MagRecording::addSample(const int16_t sample[3])
     cover.addSample(sample);
 }
 
-void MagRecording::tick(const int16_t latest[3])
+bool MagRecording::tick(const int16_t latest[3])
 {
-    if (MagCalibration::updateExtremes(magMax, magMin, latest))
-        cover.setCentre(magMax, magMin);
+    if (!MagCalibration::updateExtremes(magMax, magMin, latest))
+        return false;
+    cover.setCentre(magMax, magMin);
+    return true;
 }
 
 MAG_PARAM MagRecording::values() const

@@ -18,8 +18,8 @@ public:
     void addSample(const int16_t sample[3]);
 
     // Folds `latest` into the extremes (within the limits) and centres the coverage on their
-    // midpoint.
-    void tick(const int16_t latest[3]);
+    // midpoint. True when an extreme moved.
+    bool tick(const int16_t latest[3]);
 
     const int16_t *max() const { return magMax; }
     const int16_t *min() const { return magMin; }
