@@ -8,7 +8,6 @@
 #include "magthread.h"
 #include "recordfile.h"
 #include "stationarycheck.h"
-#include "tooloptions.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -16,27 +15,24 @@
 void MainWindow::on_btn_start_calib_clicked()
 {
     // A new recording starts from zero; bars and labels follow at the next new extreme.
-    for (int axis = 0; axis < 3; ++axis) {
-        magMax[axis] = 0;
-        magMin[axis] = 0;
-    }
-    if (!calibIdle)
+    session.startCalibration();
+    if (magThread)
         return;
 
     magThread = new MagThread;
     connect(magThread, SIGNAL(magSender()), this, SLOT(DisplayMagData()));
     magThread->start(QThread::InheritPriority);
-    calibIdle = false;
     // Without a controller the new recording waits; the status says so.
-    if (statusUnconnected())
+    if (session.link() != ControllerSession::Link::Up)
         showUnconnected();
 }
 
 void MainWindow::DisplayMagData()
 {
-    const int16_t sample[3] = {rawData.mag_x, rawData.mag_y, rawData.mag_z};
-    if (!MagCalibration::updateExtremes(magMax, magMin, sample))
+    if (!session.calibrationTick())
         return;
+    const int16_t *const magMax = session.recording().max();
+    const int16_t *const magMin = session.recording().min();
 
     QLabel *const bars[3] = {ui->lab_block_x, ui->lab_block_y, ui->lab_block_z};
     for (int axis = 0; axis < 3; ++axis)
@@ -62,7 +58,7 @@ void MainWindow::DisplayMagData()
 
 void MainWindow::on_btn_save_param_clicked()
 {
-    if (!btThread)
+    if (!session.worker())
         return;
 
     // What is saved is what the user sees on the page.
@@ -73,11 +69,20 @@ void MainWindow::on_btn_save_param_clicked()
     magParam.min_y = ui->lab_min_y->text().toShort(nullptr, 10);
     magParam.min_z = ui->lab_min_z->text().toShort(nullptr, 10);
 
-    if (!btThread->saveParam(magParam)) {
-        recordWrite(WriteAnswer::None);
+    // The window waits the second after the frame as the controller expects; its answer comes
+    // later (writeFinished, and the worker's text of it).
+    if (session.write(magParam, true) == ControllerSession::WriteStart::NotSent) {
+        if (recordFile)
+            appendRecord(session.writeLine(*recordFile));
         QMessageBox::information(this, QString(), QStringLiteral("Save Parameter Failed!"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     }
+}
+
+void MainWindow::showWriteFinished()
+{
+    if (recordFile)
+        appendRecord(session.writeLine(*recordFile));
 }
 
 void MainWindow::on_btn_stationary_check_clicked()
@@ -87,15 +92,15 @@ void MainWindow::on_btn_stationary_check_clicked()
         connect(calibThread, SIGNAL(calibSender()), this, SLOT(DisplayValidData()));
     }
     calibThread->startTicks();
-    check.start();
-    if (statusUnconnected())
+    session.startCheck();
+    if (session.link() != ControllerSession::Link::Up)
         showUnconnected();
 }
 
 void MainWindow::DisplayValidData()
 {
-    const int sample = check.count();
-    const CheckSession::Tick taken = check.tick();
+    const int sample = session.check().count();
+    const CheckSession::Tick taken = session.checkTick();
     if (taken == CheckSession::Tick::Nothing)
         return;
 
@@ -108,34 +113,15 @@ void MainWindow::DisplayValidData()
     if (taken == CheckSession::Tick::Ended) {
         if (calibThread)
             calibThread->stop();
-        const bool passed = check.passed();
-        recordCheck(passed);
+        const bool passed = session.check().passed();
+        if (recordFile)
+            appendRecord(session.checkLine(*recordFile, passed ? StatusSuccess : StatusFailed));
         if (!windowClosed)
             QMessageBox::information(this, QStringLiteral("Stationary"),
                                      passed ? QStringLiteral("Station check success!")
                                             : QStringLiteral("Station check failed!"),
                                      QMessageBox::Ok, QMessageBox::NoButton);
     }
-}
-
-void MainWindow::recordWrite(WriteAnswer answer)
-{
-    if (!recordFile)
-        return;
-    JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("write"));
-    addWriteFields(line, magParam, answer);
-    line.add("status", writeAnswerStatus(answer));
-    appendRecord(line);
-}
-
-void MainWindow::recordCheck(bool passed)
-{
-    if (!recordFile)
-        return;
-    JsonLine line = recordFile->line(QString::fromLatin1(linkAddress), linkName, QStringLiteral("check"));
-    addCheckFields(line, check, passed);
-    line.add("status", passed ? StatusSuccess : StatusFailed);
-    appendRecord(line);
 }
 
 void MainWindow::appendRecord(const JsonLine &line)

@@ -97,7 +97,7 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
 
 void MainWindow::DisplayRawData(IMU_RAW raw)
 {
-    rawData = raw;
+    session.takeRaw(raw);
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));
@@ -106,7 +106,7 @@ void MainWindow::DisplayRawData(IMU_RAW raw)
 
 void MainWindow::DisplayPosData(IMU_POS pos)
 {
-    check.takePose(pos);
+    session.takePose(pos);
     ui->lab_status->setText(normalStatus());
     ui->glwg_rotation->setRotation(pos);
 }

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "btthread.h"
 #include "calibthread.h"
 #include "magthread.h"
 #include "repaintpacer.h"
@@ -26,6 +25,10 @@ MainWindow::MainWindow(QWidget *parent)
     ui->setupUi(this);
     initSkin();
     initLiveDisplay();
+    connectSession();
+    // The worker's records travel by queued signals to this window's slots.
+    qRegisterMetaType<IMU_RAW>("IMU_RAW");
+    qRegisterMetaType<IMU_POS>("IMU_POS");
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);
@@ -56,11 +59,7 @@ void MainWindow::stopWorkers()
         delete magThread;
         magThread = nullptr;
     }
-    if (btThread) {
-        btThread->stop();
-        delete btThread;
-        btThread = nullptr;
-    }
+    session.stopWorker();
 }
 
 // The window has no frame, so it is moved by a left drag anywhere on its background. Presses

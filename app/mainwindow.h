@@ -2,7 +2,7 @@
 // every worker signal.
 #pragma once
 
-#include "checksession.h"
+#include "controllersession.h"
 #include "controlsdisplay.h"
 #include "imutypes.h"
 
@@ -19,7 +19,6 @@ namespace Ui {
 class MainWindow;
 }
 
-class BtThread;
 class MagThread;
 class CalibThread;
 class QCloseEvent;
@@ -27,7 +26,6 @@ class QLabel;
 class QMouseEvent;
 class JsonLine;
 class RecordFile;
-enum class WriteAnswer;
 
 class MainWindow : public QMainWindow
 {
@@ -71,14 +69,14 @@ private:
     void initSkin();
     // Shows `page` and the down face of its tab, the others and their up faces.
     void showPage(Page page);
+    // What the session says, shown.
+    void connectSession();
+    void showMessage(const QString &text);
     void showUnconnected();
-    // Whether the status still says no controller is connected.
-    bool statusUnconnected() const;
+    void showWriteFinished();
     void stopWorkers();
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
-    void recordWrite(WriteAnswer answer);
-    void recordCheck(bool passed);
     void appendRecord(const JsonLine &line);
 
     Ui::MainWindow *ui;
@@ -89,24 +87,13 @@ private:
     // the closed tool could not quit.
     bool windowClosed = false;
 
-    BtThread *btThread = nullptr;
+    // The controllers, the link, the recording, the write and the check: what the pages show.
+    ControllerSession session;
     MagThread *magThread = nullptr;
     CalibThread *calibThread = nullptr;
-    QList<QString> deviceNames;
-    QList<QByteArray> deviceAddresses;
-
-    // The controller last connected to, for the record.
-    QByteArray linkAddress;
-    QString linkName;
     const RecordFile *recordFile = nullptr;
-
-    IMU_RAW rawData;
-    bool calibIdle = true;
-    int16_t magMax[3] = {0, 0, 0};
-    int16_t magMin[3] = {0, 0, 0};
+    // The six values last read back from the page for saving.
     MAG_PARAM magParam;
-    // The latest and previous orientation sample and the stationary check's state.
-    CheckSession check;
 
     // Each tab's faces, in the order of the pages.
     QPixmap tabUp[PageCount];

@@ -1,5 +1,6 @@
 #include "runtool.h"
 
+#include "console.h"
 #include "headlessrunner.h"
 #include "hostlayer.h"
 #include "mainwindow.h"
@@ -7,7 +8,9 @@
 #include "tooloptions.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -55,6 +58,30 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     delete window;
     setHostBackend(nullptr);
     return exitCode;
+}
+
+// One job in `app`'s event loop on `backend`. Results go to standard output, everything else
+// (the worker's console lines too) to standard error.
+int runHeadless(QCoreApplication &app, HostBackend &backend, const ToolOptions &options,
+                const QString &backendName)
+{
+    QFile out;
+    QFile err;
+    out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+    setConsoleToStandardError(qPrintable(QCoreApplication::applicationName() + QStringLiteral(": ")));
+    setHostBackend(&backend);
+    int status = StatusError;
+    {
+        HeadlessRunner runner(options, backendName, &out, &err);
+        QObject::connect(&runner, &HeadlessRunner::finished, &app, &QCoreApplication::exit,
+                         Qt::QueuedConnection);
+        QTimer::singleShot(0, &runner, &HeadlessRunner::start);
+        status = app.exec();
+    }
+    setHostBackend(nullptr);
+    setConsoleSink(nullptr);
+    return status;
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "btthread.h"
+#include "console.h"
 #include "hostqueue.h"
 #include "protocol.h"
 
 #include <QMetaMethod>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -45,12 +45,6 @@ std::mutex &queuedCallLock()
     return lock;
 }
 
-void console(const char *text)
-{
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 // What the signals carry, for queued delivery to receivers in other threads. Done once, by the
 // first worker: nothing emits these before a worker exists.
 void registerSignalTypes()
@@ -59,6 +53,7 @@ void registerSignalTypes()
         qRegisterMetaType<char *>("char*");
         qRegisterMetaType<IMU_POS>("IMU_POS");
         qRegisterMetaType<IMU_RAW>("IMU_RAW");
+        qRegisterMetaType<BtThread::WriteOutcome>();
         return true;
     }();
     Q_UNUSED(registered);
@@ -107,9 +102,9 @@ void BtThread::run()
     config.flags = 0;
     hostMsgId = CsrBleHostInit(0, 0, &config);
     if (hostMsgId == 0)
-        console("Unable to initialise uEnergy Host.\n");
+        consoleWrite("Unable to initialise uEnergy Host.\n");
     if (CsrBleHostStart(0) == 0)
-        console("Unable to start uEnergy Host.\n");
+        consoleWrite("Unable to start uEnergy Host.\n");
 
     emit BtSender(Started, textStarted, nullptr);
 
@@ -126,11 +121,6 @@ void BtThread::run()
     }
 
     HostAttachThreadQueue(nullptr);
-}
-
-bool BtThread::writeSucceeded(const char *text)
-{
-    return text && std::strcmp(text, textWriteSuccess) == 0;
 }
 
 uint64_t BtThread::droppedReports() const
@@ -187,6 +177,13 @@ void BtThread::endLink(char *why)
     emit BtSender(LinkEnded, why, nullptr);
 }
 
+void BtThread::announceWrite(WriteOutcome outcome)
+{
+    emit writeAnswered(outcome);
+    emit BtSender(WriteAnswer, outcome == WriteOutcome::Acknowledged ? textWriteSuccess : textWriteFail,
+                  nullptr);
+}
+
 void BtThread::handleEvent(uint32_t code, uintptr_t param)
 {
     switch (code) {
@@ -194,7 +191,7 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         if (param != 0) {
             emit BtSender(DongleReady, textDongleReady, nullptr);
             if (CsrBleHostStartLEScan() == 0)
-                console("Unable to scan device.\n");
+                consoleWrite("Unable to scan device.\n");
         } else {
             emit BtSender(DongleFailed, textDongleFailed, nullptr);
         }
@@ -245,14 +242,14 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
     case HostEventStatus: {
         const auto *event = reinterpret_cast<const HostStatusEvent *>(param);
         if (event && event->status == 0)
-            console("test");
+            consoleWrite("test");
         break;
     }
     case HostEventWriteResult: {
         // A write that was accepted and then refused, lost with its link, or never confirmed.
         const auto *event = reinterpret_cast<const HostWriteResultEvent *>(param);
         if (event && event->status != 0)
-            emit BtSender(WriteAnswer, textWriteFail, nullptr);
+            announceWrite(WriteOutcome::NotDelivered);
         break;
     }
     case HostEventNotification:
@@ -344,9 +341,9 @@ void BtThread::handleNotification(const HostNotificationEvent *event)
 
     const Protocol::ReportResult result = Protocol::decodeReport(reportBuffer, length, report);
     if (result.ack == Protocol::ReportAck::Success)
-        emit BtSender(WriteAnswer, textWriteSuccess, nullptr);
+        announceWrite(WriteOutcome::Acknowledged);
     else if (result.ack == Protocol::ReportAck::Fail)
-        emit BtSender(WriteAnswer, textWriteFail, nullptr);
+        announceWrite(WriteOutcome::Rejected);
     if (result.pos) {
         emit posSender(report.posSample);
         emit btnSender(report.btn, report.trig, report.rock_x, report.rock_y);
@@ -372,7 +369,7 @@ void BtThread::connectDevice(const char *addressText)
     const int accepted = CsrBleHostConnect(connectAddr);
     if (!accepted)
         note(NoteConnectRefused);
-    console(accepted ? "OK\n" : "Fail\n");
+    consoleWrite(accepted ? "OK\n" : "Fail\n");
 }
 
 int BtThread::disconnectDevice()
@@ -392,8 +389,16 @@ int BtThread::restartScan()
 
 bool BtThread::saveParam(MAG_PARAM param)
 {
-    if (!isRunning())
+    if (sendParam(param) != SendResult::Sent)
         return false;
+    QThread::msleep(1000);
+    return true;
+}
+
+BtThread::SendResult BtThread::sendParam(MAG_PARAM param)
+{
+    if (!isRunning())
+        return SendResult::NotRunning;
     const uint32_t id = connId;
     const uint16_t handle = paramHandle;
     int written = 0;
@@ -401,9 +406,6 @@ bool BtThread::saveParam(MAG_PARAM param)
         const Protocol::ParamFrame frame = Protocol::buildParamFrame(param);
         written = CsrBleClientWriteCfmCharByHandle(id, handle, 0, uint16_t(frame.size()), frame.data());
     }
-    console(written ? "success!" : "fail!");
-    if (!written)
-        return false;
-    QThread::msleep(1000);
-    return true;
+    consoleWrite(written ? "success!" : "fail!");
+    return written ? SendResult::Sent : SendResult::NotSent;
 }

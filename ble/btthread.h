@@ -32,8 +32,14 @@ public:
     // Writes the parameter frame. False when it cannot go out: the worker is not running, no
     // controller is connected or its parameter characteristic is not known, or the host layer
     // refuses the write. Once a frame went out the caller is held for one second; whether it
-    // arrived is announced later (code 4).
+    // arrived is announced later (code 4, and writeAnswered).
     bool saveParam(MAG_PARAM param);
+
+    // What became of a frame handed to sendParam.
+    enum class SendResult { NotRunning, NotSent, Sent };
+    // The same write without the pause: returns as soon as the host layer has taken the frame
+    // or refused it.
+    SendResult sendParam(MAG_PARAM param);
 
     // Ends the event loop (the quit message, which comes before any event still waiting) and
     // waits for the thread. Safe before start.
@@ -48,8 +54,11 @@ public:
         WriteAnswer = 4,     // the outcome of a parameter write
         LinkEnded = 5,       // a link, or a connection under way, has ended: why
     };
-    // Whether the text of a WriteAnswer says the controller took the parameters.
-    static bool writeSucceeded(const char *text);
+    // The outcome of a parameter write, as writeAnswered carries it beside the WriteAnswer
+    // announcement: the controller acknowledged the frame, it rejected it, or the stack could
+    // not deliver it (refused after taking it, lost with the link, never confirmed).
+    enum class WriteOutcome { Acknowledged, Rejected, NotDelivered };
+    Q_ENUM(WriteOutcome)
 
     // Notifications dropped unread because more than a second of them waited. Any thread.
     uint64_t droppedReports() const;
@@ -66,6 +75,8 @@ signals:
     void posSender(IMU_POS pos);
     void rawSender(IMU_RAW raw);
     void btnSender(short btn, short trig, short rock_x, short rock_y);
+    // Emitted right before each WriteAnswer announcement, with its outcome as a value.
+    void writeAnswered(BtThread::WriteOutcome outcome);
     // Each advertisement seen while scanning: the address text, the name it carried (null when
     // it carried none; at most 248 bytes, the longest a device may send) and the signal
     // strength in dBm (0 or 127 when unknown). Built only while something is connected to it.
@@ -86,6 +97,7 @@ private:
     void note(CallNote what);
     void handleNote(uint32_t what);
     void endLink(char *why);
+    void announceWrite(WriteOutcome outcome);
     void handleEvent(uint32_t code, uintptr_t param);
     void handleDeviceFound(const HostDeviceFoundEvent *event);
     void handleDatabase(const HostDatabaseEvent *event);

@@ -81,11 +81,6 @@ ToolOptions failure(const QString &error)
 
 } // namespace
 
-const char *toolVersion()
-{
-    return IMUCAL_VERSION;
-}
-
 QString toolHelpText()
 {
     QCommandLineParser parser;

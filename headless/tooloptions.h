@@ -3,17 +3,11 @@
 #pragma once
 
 #include "imutypes.h"
+#include "outcome.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-// Exit statuses of a job.
-enum ToolStatus {
-    StatusSuccess = 0,   // every operation succeeded
-    StatusFailed = 1,    // the controller answered "fail", or the check failed
-    StatusError = 2,     // the job could not finish: usage, adapter, controller, link, time
-};
 
 struct ToolOptions {
     enum class Mode {
@@ -47,9 +41,6 @@ ToolOptions parseToolOptions(const QStringList &arguments);
 // The usage text, with every option and the exit statuses. Needs the application object
 // (for the program's name).
 QString toolHelpText();
-
-// The project's version.
-const char *toolVersion();
 
 // An address as the user may give it: twelve hex digits in either case, colons allowed.
 // Returns the tool's address text (twelve capital digits), or an empty array.

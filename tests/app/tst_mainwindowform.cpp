@@ -158,7 +158,12 @@ void TestMainWindowForm::initTestCase()
     // Every style sheet the window applies is parsed by the time it is shown, and its
     // properties are read when it is drawn (seeThrough).
     testLog = qInstallMessageHandler(keepSheetWarnings);
+    // The worker's records reach the window's slots queued; the window makes their types known
+    // before any worker exists.
+    QCOMPARE(QMetaType::type("IMU_RAW"), int(QMetaType::UnknownType));
     w = new MainWindow;
+    QVERIFY(QMetaType::type("IMU_RAW") != QMetaType::UnknownType);
+    QVERIFY(QMetaType::type("IMU_POS") != QMetaType::UnknownType);
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     w->ensurePolished();

@@ -111,9 +111,15 @@ void TestHeadless::demo()
     const QByteArray err = tool.readAllStandardError();
     QVERIFY2(tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == status, err.constData());
     QVERIFY2(out.contains(output.toUtf8()), out.constData());
-    // A line on standard error ends every job, and says whether it could finish.
-    if (!arguments.contains("--help"))
+    // A line on standard error ends every job, and says whether it could finish. Every line
+    // there, the worker's own ("OK", "success!") among them, names the program; standard
+    // output holds results only.
+    if (!arguments.contains("--help")) {
         QVERIFY2(err.trimmed().split('\n').last().contains("ERROR") == (status == 2), err.constData());
+        for (const QByteArray &line : err.trimmed().split('\n'))
+            QVERIFY2(line.startsWith("imu-calibration-tool-demo: "), line.constData());
+        QVERIFY2(!out.contains("success!") && !out.contains("OK\n"), out.constData());
+    }
     if (arguments.contains("--timeout") && !arguments.contains("--list"))
         QVERIFY2(clock.elapsed() >= 1000 && clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     if (arguments.contains("--json")) {

@@ -1,6 +1,6 @@
 // A hook into the window's private state for tests and benchmarks: reads and sets what the
-// slots share, and calls the slots and buttons directly. MainWindow and CheckSession declare
-// it a friend.
+// slots share, and calls the slots and buttons directly. MainWindow, ControllerSession and
+// CheckSession declare it a friend.
 #pragma once
 
 #include "mainwindow.h"
@@ -11,22 +11,23 @@ struct MainWindowProbe
 {
     MainWindow &w;
 
-    QList<QString> &deviceNames() { return w.deviceNames; }
-    QList<QByteArray> &deviceAddresses() { return w.deviceAddresses; }
-    BtThread *&btThread() { return w.btThread; }
+    QList<QString> &deviceNames() { return w.session.names; }
+    QList<QByteArray> &deviceAddresses() { return w.session.addresses; }
+    BtThread *&btThread() { return w.session.bt; }
     MagThread *&magThread() { return w.magThread; }
     CalibThread *&calibThread() { return w.calibThread; }
-    IMU_RAW &rawData() { return w.rawData; }
-    int16_t *magMax() { return w.magMax; }
-    int16_t *magMin() { return w.magMin; }
+    IMU_RAW &rawData() { return w.session.raw; }
+    const int16_t *magMax() { return w.session.recording().max(); }
+    const int16_t *magMin() { return w.session.recording().min(); }
     MAG_PARAM &magParam() { return w.magParam; }
 
     // The stationary check's state.
-    const IMU_POS &posData() { return w.check.posData; }
-    bool &posUpdated() { return w.check.posUpdated; }
-    bool &checkActive() { return w.check.checkActive; }
-    int &checkCount() { return w.check.checkCount; }
-    double *checkSum() { return w.check.checkSum; }
+    CheckSession &check() { return w.session.stationary; }
+    const IMU_POS &posData() { return check().posData; }
+    bool &posUpdated() { return check().posUpdated; }
+    bool &checkActive() { return check().checkActive; }
+    int &checkCount() { return check().checkCount; }
+    double *checkSum() { return check().checkSum; }
 
     // The worker's signals, delivered.
     void btDevice(int code, const char *text, const char *address)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imutypes.h"
+#include "outcome.h"
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -23,19 +24,17 @@ private:
 };
 
 class CheckSession;
-
-// The controller's answer to a parameter write: "success", "fail", or "none" when no answer
-// came; they give a write the statuses 0, 1 and 2.
-enum class WriteAnswer { None, Success, Fail };
-QString writeAnswerText(WriteAnswer answer);
-int writeAnswerStatus(WriteAnswer answer);
+class MagRecording;
 
 // Six calibration values as a line lists them: max x, y, z, then min x, y, z.
 QJsonArray valueArray(const MAG_PARAM &values);
-// The fields after the common ones of a write's line (values, answer) and of a check's line
-// (sums, means, samples, passed). The window and the runner record alike.
+// The fields after the common ones of a write's line (values, answer), of a calibration's
+// (values, coverage) and of a check's (sums, means, samples, passed).
 void addWriteFields(JsonLine &line, const MAG_PARAM &values, WriteAnswer answer);
+void addCalibrationFields(JsonLine &line, const MagRecording &recording);
 void addCheckFields(JsonLine &line, const CheckSession &check, bool passed);
+// The coverage as a line gives it: percent, to a tenth.
+double roundedCoverage(const MagRecording &recording);
 
 class RecordFile
 {

@@ -1,12 +1,14 @@
 #include "recordfile.h"
 
 #include "checksession.h"
-#include "tooloptions.h"
+#include "magrecording.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <cmath>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -34,20 +36,6 @@ QByteArray JsonLine::toJson() const
     return text + '}';
 }
 
-QString writeAnswerText(WriteAnswer answer)
-{
-    return answer == WriteAnswer::Success ? QStringLiteral("success")
-         : answer == WriteAnswer::Fail    ? QStringLiteral("fail")
-                                          : QStringLiteral("none");
-}
-
-int writeAnswerStatus(WriteAnswer answer)
-{
-    return answer == WriteAnswer::Success ? StatusSuccess
-         : answer == WriteAnswer::Fail    ? StatusFailed
-                                          : StatusError;
-}
-
 QJsonArray valueArray(const MAG_PARAM &v)
 {
     return QJsonArray{v.max_x, v.max_y, v.max_z, v.min_x, v.min_y, v.min_z};
@@ -56,6 +44,17 @@ QJsonArray valueArray(const MAG_PARAM &v)
 void addWriteFields(JsonLine &line, const MAG_PARAM &values, WriteAnswer answer)
 {
     line.add("values", valueArray(values)).add("answer", writeAnswerText(answer));
+}
+
+void addCalibrationFields(JsonLine &line, const MagRecording &recording)
+{
+    line.add("values", valueArray(recording.values()))
+        .add("coverage", roundedCoverage(recording));
+}
+
+double roundedCoverage(const MagRecording &recording)
+{
+    return std::round(recording.coverage() * 10.0) / 10.0;
 }
 
 void addCheckFields(JsonLine &line, const CheckSession &check, bool passed)

@@ -1,0 +1,20 @@
+#include "outcome.h"
+
+QString writeAnswerText(WriteAnswer answer)
+{
+    return answer == WriteAnswer::Success ? QStringLiteral("success")
+         : answer == WriteAnswer::Fail    ? QStringLiteral("fail")
+                                          : QStringLiteral("none");
+}
+
+int writeAnswerStatus(WriteAnswer answer)
+{
+    return answer == WriteAnswer::Success ? StatusSuccess
+         : answer == WriteAnswer::Fail    ? StatusFailed
+                                          : StatusError;
+}
+
+const char *toolVersion()
+{
+    return IMUCAL_VERSION;
+}

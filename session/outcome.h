@@ -1,0 +1,20 @@
+// How an operation on a controller ended, in the words the record and the exit status use.
+#pragma once
+
+#include <QString>
+
+// The status of one operation, and the exit status of a job: the worst of its operations.
+enum ToolStatus {
+    StatusSuccess = 0,   // every operation succeeded
+    StatusFailed = 1,    // the controller answered "fail", or the check failed
+    StatusError = 2,     // the job could not finish: usage, adapter, controller, link, time
+};
+
+// The controller's answer to a parameter write: "success", "fail", or "none" when no answer
+// came; they give a write the statuses 0, 1 and 2.
+enum class WriteAnswer { None, Success, Fail };
+QString writeAnswerText(WriteAnswer answer);
+int writeAnswerStatus(WriteAnswer answer);
+
+// The project's version.
+const char *toolVersion();

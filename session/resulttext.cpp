@@ -1,0 +1,63 @@
+#include "resulttext.h"
+
+#include "checksession.h"
+#include "controllersession.h"
+#include "magrecording.h"
+#include "recordfile.h"
+
+QString printableText(const QString &text)
+{
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (!c.isPrint())
+            c = QLatin1Char('?');
+    }
+    return shown;
+}
+
+QString secondsText(int ms)
+{
+    return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
+}
+
+QString valueText(const MAG_PARAM &v)
+{
+    return QStringLiteral("%1,%2,%3,%4,%5,%6")
+            .arg(v.max_x).arg(v.max_y).arg(v.max_z).arg(v.min_x).arg(v.min_y).arg(v.min_z);
+}
+
+QString calibrationText(const MagRecording &recording)
+{
+    const int16_t *max = recording.max();
+    const int16_t *min = recording.min();
+    return QStringLiteral("max %1 %2 %3  min %4 %5 %6  coverage %7%")
+            .arg(max[0]).arg(max[1]).arg(max[2]).arg(min[0]).arg(min[1]).arg(min[2])
+            .arg(QString::number(recording.coverage(), 'f', 0));
+}
+
+QString checkText(const CheckSession &check, bool passed)
+{
+    const double *sums = check.sums();
+    return QStringLiteral("sums %1 %2 %3  means %4 %5 %6  samples %7  %8")
+            .arg(sums[0], 0, 'f', 3).arg(sums[1], 0, 'f', 3).arg(sums[2], 0, 'f', 3)
+            .arg(check.mean(0), 0, 'f', 4).arg(check.mean(1), 0, 'f', 4).arg(check.mean(2), 0, 'f', 4)
+            .arg(check.count())
+            .arg(passed ? QStringLiteral("passed") : QStringLiteral("failed"));
+}
+
+QString sightingText(const QByteArray &address, const QString &name, short rssi)
+{
+    const QString strength = ControllerSession::rssiKnown(rssi) ? QString::number(rssi) + QStringLiteral(" dBm")
+                                                                : QStringLiteral("? dBm");
+    return QStringLiteral("%1  %2  %3").arg(QString::fromLatin1(address), strength.rightJustified(8),
+                                            printableText(name));
+}
+
+JsonLine sightingLine(const QByteArray &address, const QString &name, short rssi)
+{
+    JsonLine line;
+    line.add("address", QString::fromLatin1(address))
+        .add("name", name)
+        .add("rssi", ControllerSession::rssiKnown(rssi) ? QJsonValue(rssi) : QJsonValue());
+    return line;
+}

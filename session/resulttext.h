@@ -1,0 +1,25 @@
+// Results as a terminal shows them, one line each: what the command line prints.
+#pragma once
+
+#include "imutypes.h"
+
+#include <QString>
+
+class CheckSession;
+class JsonLine;
+class MagRecording;
+
+// Remote input (device names) made safe for a line of text: no character of it may break the
+// line or steer the terminal.
+QString printableText(const QString &text);
+// "1.5 s"
+QString secondsText(int ms);
+// "max_x,max_y,max_z,min_x,min_y,min_z"
+QString valueText(const MAG_PARAM &values);
+// "max 1 2 3  min -4 -5 -6  coverage 42%"
+QString calibrationText(const MagRecording &recording);
+// "sums ...  means ...  samples 1001  passed"
+QString checkText(const CheckSession &check, bool passed);
+// "00025B0A1C01   -52 dBm  IMU Controller A", and the same as JSON: a controller a list shows.
+QString sightingText(const QByteArray &address, const QString &name, short rssi);
+JsonLine sightingLine(const QByteArray &address, const QString &name, short rssi);
