@@ -165,6 +165,12 @@ void BtThread::handleNote(uint32_t what)
         if (link != NoLink)
             endLink(textDisconnected);
         break;
+    case NoteWriteSent:
+        writeWaiting = true;
+        break;
+    case NoteWriteAbandoned:
+        writeWaiting = false;
+        break;
     default:
         break;
     }
@@ -179,6 +185,11 @@ void BtThread::endLink(char *why)
 
 void BtThread::announceWrite(WriteOutcome outcome)
 {
+    if (!writeWaiting) {
+        consoleWrite("Write answer without a write\n");
+        return;
+    }
+    writeWaiting = false;
     emit writeAnswered(outcome);
     emit BtSender(WriteAnswer, outcome == WriteOutcome::Acknowledged ? textWriteSuccess : textWriteFail,
                   nullptr);
@@ -249,7 +260,8 @@ void BtThread::handleEvent(uint32_t code, uintptr_t param)
         // A write that was accepted and then refused, lost with its link, or never confirmed.
         const auto *event = reinterpret_cast<const HostWriteResultEvent *>(param);
         if (event && event->status != 0)
-            announceWrite(WriteOutcome::NotDelivered);
+            announceWrite(event->status == HostStatusWriteTimeout ? WriteOutcome::Unconfirmed
+                                                                 : WriteOutcome::NotDelivered);
         break;
     }
     case HostEventNotification:
@@ -372,6 +384,11 @@ void BtThread::connectDevice(const char *addressText)
     consoleWrite(accepted ? "OK\n" : "Fail\n");
 }
 
+void BtThread::abandonWrite()
+{
+    note(NoteWriteAbandoned);
+}
+
 int BtThread::disconnectDevice()
 {
     const int result = CsrBleHostDisconnect(connId);
@@ -404,7 +421,11 @@ BtThread::SendResult BtThread::sendParam(MAG_PARAM param)
     int written = 0;
     if (link == Linked && handle != 0) {
         const Protocol::ParamFrame frame = Protocol::buildParamFrame(param);
+        // Noted before the call: the frame's answer may reach the worker before it returns.
+        note(NoteWriteSent);
         written = CsrBleClientWriteCfmCharByHandle(id, handle, 0, uint16_t(frame.size()), frame.data());
+        if (!written)
+            note(NoteWriteAbandoned);
     }
     consoleWrite(written ? "success!" : "fail!");
     return written ? SendResult::Sent : SendResult::NotSent;

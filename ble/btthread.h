@@ -40,6 +40,9 @@ public:
     // The same write without the pause: returns as soon as the host layer has taken the frame
     // or refused it.
     SendResult sendParam(MAG_PARAM param);
+    // The caller has stopped waiting for the answer to the last frame: one that comes now is no
+    // answer any more, and gets a console line only.
+    void abandonWrite();
 
     // Ends the event loop (the quit message, which comes before any event still waiting) and
     // waits for the thread. Safe before start.
@@ -55,9 +58,11 @@ public:
         LinkEnded = 5,       // a link, or a connection under way, has ended: why
     };
     // The outcome of a parameter write, as writeAnswered carries it beside the WriteAnswer
-    // announcement: the controller acknowledged the frame, it rejected it, or the stack could
-    // not deliver it (refused after taking it, lost with the link, never confirmed).
-    enum class WriteOutcome { Acknowledged, Rejected, NotDelivered };
+    // announcement: the controller acknowledged the frame or rejected it; the stack could not
+    // deliver it (refused after taking it, or lost with the link); or the stack never confirmed
+    // it, so whether it arrived is unknown. Only the first outcome after a frame went out is
+    // announced: an acknowledgement nobody waits for gets a console line and nothing else.
+    enum class WriteOutcome { Acknowledged, Rejected, NotDelivered, Unconfirmed };
     Q_ENUM(WriteOutcome)
 
     // Notifications dropped unread because more than a second of them waited. Any thread.
@@ -92,7 +97,10 @@ private:
     enum Link { NoLink, Connecting, Linked };
     // Messages the window's calls post to the worker's own queue, so that what they change is
     // announced in order with the events around them.
-    enum CallNote : uint32_t { NoteConnecting, NoteConnectRefused, NoteDisconnected, NoteScanRestarted };
+    enum CallNote : uint32_t {
+        NoteConnecting, NoteConnectRefused, NoteDisconnected, NoteScanRestarted,
+        NoteWriteSent, NoteWriteAbandoned,
+    };
 
     void note(CallNote what);
     void handleNote(uint32_t what);
@@ -115,6 +123,8 @@ private:
     // Set when a link ends: notifications still on their way from it are not shown. A new
     // link clears it.
     bool linkGone = false;
+    // A frame went out and its outcome has not been announced yet.
+    bool writeWaiting = false;
     BleAddress connectAddr{};
 
     std::shared_ptr<HostThreadQueue> queue;   // this worker's message queue

@@ -183,6 +183,10 @@ QString raw(const std::array<int, 9> &v)
 {
     return QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
 }
+QString answer(BtThread::WriteOutcome outcome)
+{
+    return QStringLiteral("answer ") + QMetaEnum::fromType<BtThread::WriteOutcome>().valueToKey(int(outcome));
+}
 // A save's result, and whether it held the caller for the pause after a frame.
 QString saved(bool sent, bool held) { return QString("saved %1 held %2").arg(sent).arg(held); }
 
@@ -190,6 +194,7 @@ const char Ready[] = "uEnergy Host library is intialized\n";
 const char DongleFailed[] = "Dongle failed to initialize!Please insert the dongle to computer!\n";
 const char WriteSuccess[] = "Write data success!";
 const char WriteFail[] = "Write data fail!";
+const char NoWrite[] = "Write answer without a write\n";
 
 } // namespace
 
@@ -234,6 +239,9 @@ void TestBtThread::init()
     }, Qt::QueuedConnection);
     connect(worker, &BtThread::btnSender, receiver, [this](short b, short t, short x, short y) {
         log << btn(b, t, x, y);
+    }, Qt::QueuedConnection);
+    connect(worker, &BtThread::writeAnswered, receiver, [this](BtThread::WriteOutcome outcome) {
+        log << answer(outcome);
     }, Qt::QueuedConnection);
 }
 
@@ -354,8 +362,9 @@ void TestBtThread::events_data()
                  tamperedDatabase([](HostDatabaseEvent &db) { db.services[2].characteristics = nullptr; })}
         << QStringList{"discover(7)"} << QStringList() << "" << quint64(0);
 
-    // Reports and acknowledgements.
-    QTest::newRow("reports and acknowledgements")
+    // Reports, and acknowledgements that answer no write: a console line each, nothing
+    // announced (a success acknowledgement is still an orientation report).
+    QTest::newRow("reports; acknowledgements nobody waits for")
         << Steps{notification(report(Protocol::OrientationReport, {3601, -3601, 32767}, {5, -128, -16, 16})),
                  notification(report(Protocol::AccelReport, {1, 2, 3})),
                  notification(report(Protocol::GyroReport, {4, 5, 6})),
@@ -363,8 +372,8 @@ void TestBtThread::events_data()
                  notification(hex("5501010000000000000000000000000000")),
                  notification(hex("550101000100010001000000000000007F"))}
         << QStringList() << QStringList{pos(0.1, -0.1, 36.7), btn(5, -128, -16, 16), raw({1, 2, 3, 4, 5, 6, 7, -8, 9}),
-                                        bt(4, WriteSuccess), pos(0, 0, 0), btn(0, 0, 0, 0), bt(4, WriteFail)}
-        << "" << quint64(0);
+                                        pos(0, 0, 0), btn(0, 0, 0, 0)}
+        << QString(NoWrite) + NoWrite << quint64(0);
     QTest::newRow("oversized keeps its head; short after long: no stale bytes")
         << Steps{notification(report(Protocol::OrientationReport, {10, 10, 10}) + QByteArray(3000, '\x55')),
                  notification(report(Protocol::MagReport, {1, 1, 1})), notification(hex("55")),
@@ -373,12 +382,17 @@ void TestBtThread::events_data()
         << "" << quint64(0);
     // More than a second of notifications waiting: the oldest reports go; acknowledgements
     // and other events stay, in order.
-    Steps backlog{hold, notification(hex("5501010000000000000000000000000001"))};
+    Steps backlog{hostConnectResultEvent(0, 7), hostDatabaseEvent(0, {Gap, Info, Controller}),
+                  save({1, 2, 3, -4, -5, -6}), hold, notification(hex("5501010000000000000000000000000001"))};
     for (int i = 0; i < 1000; ++i)
         backlog << notification(report(Protocol::ReportType(7), {0, 0, 0}));
     backlog << notification(report(Protocol::OrientationReport, {20, 10, 10})) << hostConnectResultEvent(0, 7) << release;
-    QTest::newRow("backlog") << backlog << QStringList{"discover(7)"}
-        << QStringList{bt(4, WriteSuccess), pos(2, 1, 1), btn(0, 0, 0, 0)} << "" << quint64(1);
+    QTest::newRow("backlog")
+        << backlog
+        << QStringList{"discover(7)", "configure(7,16,15,1)",
+                       "write(7,18,0,20,5A 04 01 00 01 FF FC 00 02 FF FB 00 03 FF FA 00 00 00 F9 A5)", "discover(7)"}
+        << QStringList{saved(true, true), answer(BtThread::WriteOutcome::Acknowledged), bt(4, WriteSuccess),
+                       pos(2, 1, 1), btn(0, 0, 0, 0)} << "success!" << quint64(1);
 
     // Events without a record, and events the worker does not know.
     Steps ignored{hostStatusEvent(0), hostStatusEvent(1)};
@@ -389,21 +403,30 @@ void TestBtThread::events_data()
     QTest::newRow("status 0 prints; null records and unknown codes are ignored")
         << ignored << QStringList() << QStringList() << "test" << quint64(0);
 
-    // A frame goes out only over a link to a known characteristic; a write refused later is a
-    // failed write.
+    // A frame goes out only over a link to a known characteristic. Its first outcome answers
+    // it: the controller's acknowledgement, or the stack's word that it was not delivered
+    // (128) or never confirmed (129); whatever comes after that answers nothing.
     QTest::newRow("parameter write")
         << Steps{save({0, 0, 0, 0, 0, 0}), hostConnectResultEvent(0, 7), save({0, 0, 0, 0, 0, 0}),
                  hostDatabaseEvent(0, {Gap, Info, Controller}), save({120, 35, 200, -75, -200, -3}),
-                 hostWriteResultEvent(0, 7, 18), hostWriteResultEvent(128, 7, 18), hostWriteResultEvent(129, 7, 18),
+                 hostWriteResultEvent(0, 7, 18), notification(hex("550101000100010001000000000000007F")),
+                 notification(hex("550101000100010001000000000000007F")),
+                 save({0, 0, 0, 0, 0, 0}), hostWriteResultEvent(128, 7, 18), hostWriteResultEvent(129, 7, 18),
+                 save({0, 0, 0, 0, 0, 0}), hostWriteResultEvent(129, 7, 18),
                  refuse("write"), save({0, 0, 0, 0, 0, 0}), hostFailureEvent(1), save({0, 0, 0, 0, 0, 0}),
                  hostConnectResultEvent(0, 8), save({0, 0, 0, 0, 0, 0})}
         << QStringList{"discover(7)", "configure(7,16,15,1)",
                        "write(7,18,0,20,5A 04 01 00 78 FF B5 00 23 FF 38 00 C8 FF FD 00 00 00 4F A5)",
                        "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)",
+                       "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)",
+                       "write(7,18,0,20,5A 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 05 A5)",
                        "cancel", "disconnect(7)", "discover(8)"}
-        << QStringList{saved(false, false), saved(false, false), saved(true, true), bt(4, WriteFail),
-                       bt(4, WriteFail), saved(false, false), bt(5, "Link lost"), saved(false, false), saved(false, false)}
-        << "fail!fail!success!fail!fail!fail!" << quint64(0);
+        << QStringList{saved(false, false), saved(false, false), saved(true, true),
+                       answer(BtThread::WriteOutcome::Rejected), bt(4, WriteFail),
+                       saved(true, true), answer(BtThread::WriteOutcome::NotDelivered), bt(4, WriteFail),
+                       saved(true, true), answer(BtThread::WriteOutcome::Unconfirmed), bt(4, WriteFail),
+                       saved(false, false), bt(5, "Link lost"), saved(false, false), saved(false, false)}
+        << QString("fail!fail!success!") + NoWrite + "success!" + NoWrite + "success!fail!fail!fail!" << quint64(0);
 }
 
 void TestBtThread::events()
