@@ -113,15 +113,24 @@ void MainWindow::DisplayValidData()
     if (taken == CheckSession::Tick::Ended) {
         if (calibThread)
             calibThread->stop();
-        const bool passed = session.check().passed();
-        if (recordFile)
-            appendRecord(session.checkLine(*recordFile, passed ? StatusSuccess : StatusFailed));
-        if (!windowClosed)
-            QMessageBox::information(this, QStringLiteral("Stationary"),
-                                     passed ? QStringLiteral("Station check success!")
-                                            : QStringLiteral("Station check failed!"),
-                                     QMessageBox::Ok, QMessageBox::NoButton);
+        showCheckEnded();
     }
+}
+
+void MainWindow::showCheckEnded()
+{
+    const bool passed = session.check().passed();
+    // Reports dropped, or a link that ended, while the check ran leave it without a verdict.
+    const QString notJudged = session.checkNotJudged();
+    if (recordFile)
+        appendRecord(session.checkLine(*recordFile, {notJudged.isEmpty() ? (passed ? StatusSuccess : StatusFailed)
+                                                                         : StatusError, notJudged}));
+    const QString verdict = !notJudged.isEmpty() ? QStringLiteral("Station check not judged: %1.").arg(notJudged)
+                          : passed               ? QStringLiteral("Station check success!")
+                                                 : QStringLiteral("Station check failed!");
+    if (!windowClosed)
+        QMessageBox::information(this, QStringLiteral("Stationary"), verdict, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
 }
 
 void MainWindow::appendRecord(const JsonLine &line)

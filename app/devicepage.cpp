@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "btthread.h"
+#include "calibthread.h"
 #include "controlsdisplay.h"
 #include "recordfile.h"
 
@@ -33,7 +34,7 @@ void MainWindow::connectSession()
         ui->comboBox->insertItem(ui->comboBox->count(), QString::fromUtf8(address));
     });
     connect(&session, &ControllerSession::deviceListCleared, ui->comboBox, &QComboBox::clear);
-    connect(&session, &ControllerSession::linkEnded, this, &MainWindow::showUnconnected);
+    connect(&session, &ControllerSession::linkEnded, this, &MainWindow::showLinkEnded);
     connect(&session, &ControllerSession::writeFinished, this, &MainWindow::showWriteFinished);
 }
 
@@ -75,6 +76,20 @@ void MainWindow::showMessage(const QString &text)
 {
     if (!windowClosed)
         QMessageBox::information(this, QString(), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+// A check cannot span two links: one under way ends without a verdict. A recording goes on
+// when reports come again.
+void MainWindow::showLinkEnded()
+{
+    const bool checkEnds = calibThread && session.check().active();
+    if (checkEnds) {
+        calibThread->stop();
+        session.abandonCheck();
+    }
+    showUnconnected();
+    if (checkEnds)
+        showCheckEnded();
 }
 
 // The look the window has before any connection: the form's status, the lights out, the

@@ -59,7 +59,8 @@ void MainWindow::stopWorkers()
         delete magThread;
         magThread = nullptr;
     }
-    session.stopWorker();
+    // The controller is left free for whatever comes next.
+    session.close();
 }
 
 // The window has no frame, so it is moved by a left drag anywhere on its background. Presses

@@ -38,6 +38,8 @@ public:
     // Each save's answer and each check's verdict are appended to `record` (null: none).
     // The caller keeps it alive while the window exists.
     void setRecordFile(const RecordFile *record) { recordFile = record; }
+    // How long a save waits for the controller's answer before it shows "Write data fail!".
+    void setAnswerTimeout(int ms) { session.setAnswerTimeout(ms); }
 
 private slots:
     void mousePressEvent(QMouseEvent *event) override;
@@ -73,7 +75,10 @@ private:
     void connectSession();
     void showMessage(const QString &text);
     void showUnconnected();
+    void showLinkEnded();
     void showWriteFinished();
+    // The check has taken its last sample, or cannot go on: its record line and its box.
+    void showCheckEnded();
     void stopWorkers();
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;

@@ -5,6 +5,7 @@
 #include "hostlayer.h"
 #include "mainwindow.h"
 #include "recordfile.h"
+#include "stopsignals.h"
 #include "tooloptions.h"
 
 #include <QApplication>
@@ -52,9 +53,22 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     setHostBackend(backend.get());
     MainWindow *window = new MainWindow;
     window->setRecordFile(record.get());
+    window->setAnswerTimeout(options.answerTimeoutMs);
     window->setWindowOpacity(0.95);
+    // A signal closes the window as its close button would: the link is dropped on the way out.
+    StopSignals stopSignals;
+    int stoppedBy = 0;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, window, [window, &stoppedBy](int signal) {
+        if (!stoppedBy)
+            stoppedBy = signal;
+        // A message box up at that moment goes too: its own loop would keep the tool open.
+        QApplication::closeAllWindows();
+        window->close();
+    });
     window->show();
-    const int exitCode = app.exec();
+    int exitCode = app.exec();
+    if (stoppedBy)
+        exitCode = 128 + stoppedBy;
     delete window;
     setHostBackend(nullptr);
     return exitCode;
@@ -76,6 +90,9 @@ int runHeadless(QCoreApplication &app, HostBackend &backend, const ToolOptions &
         HeadlessRunner runner(options, backendName, &out, &err);
         QObject::connect(&runner, &HeadlessRunner::finished, &app, &QCoreApplication::exit,
                          Qt::QueuedConnection);
+        StopSignals stopSignals;
+        QObject::connect(&stopSignals, &StopSignals::stopRequested, &runner,
+                         [&runner](int signal) { runner.stop(signal, StopSignals::name(signal)); });
         QTimer::singleShot(0, &runner, &HeadlessRunner::start);
         status = app.exec();
     }

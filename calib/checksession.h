@@ -19,6 +19,8 @@ public:
 
     // Starts a check from sample 0 with all sums at 0; a check under way starts over.
     void start();
+    // Ends a check under way without a verdict: it takes no more samples.
+    void abandon() { checkActive = false; }
 
     // Takes the newest sample into the check if one came since the last sample taken and a
     // check is collecting. Ended: that was the last sample, and the verdict is ready.

@@ -49,9 +49,11 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
             checkSample();
     });
     connect(&session, &ControllerSession::reportsStopped, this, &HeadlessRunner::silencePassed);
-    connect(&session, &ControllerSession::writeFinished, this, [this] {
+    connect(&session, &ControllerSession::writeFinished, this, [this](WriteAnswer answer) {
         if (phase == Phase::Writing)
-            endWrite(QStringLiteral("no answer from %1 within %2").arg(address(), secondsText(options.answerTimeoutMs)));
+            endWrite(answer == WriteAnswer::NotSent
+                         ? QStringLiteral("the frame did not reach %1").arg(address())
+                         : QStringLiteral("no answer from %1 within %2").arg(address(), secondsText(options.answerTimeoutMs)));
     });
 }
 
@@ -183,18 +185,21 @@ void HeadlessRunner::calibrationTick()
         return;
     ++secondsDone;
     session.calibrationTick();
-    const JsonLine json = session.calibrationProgress(secondsDone);
-    writeOut(QStringLiteral("calibrate %1/%2 s: %3").arg(secondsDone).arg(options.calibrateSeconds)
-                     .arg(calibrationText(session.recording())), &json);
+    // Progress, so on standard error; in JSON it says so, for a script that merges the two.
+    if (options.json)
+        err->write(session.calibrationProgress(secondsDone).toJson() + '\n');
+    else
+        progress(QStringLiteral("calibrate %1/%2 s: %3").arg(secondsDone).arg(options.calibrateSeconds)
+                         .arg(calibrationText(session.recording())));
     if (secondsDone >= options.calibrateSeconds)
         endCalibration(StatusSuccess);
 }
 
-void HeadlessRunner::endCalibration(int status)
+void HeadlessRunner::endCalibration(int status, bool aborted)
 {
     secondTimer.stop();
     session.watchReports(ControllerSession::Reports::None, 0);
-    report(session.calibrationLine(record, status),
+    report(session.calibrationLine(record, {status, QString(), aborted}),
            QStringLiteral("calibrate: %1").arg(calibrationText(session.recording())), status);
     if (status == StatusSuccess)
         nextStep();
@@ -209,11 +214,11 @@ void HeadlessRunner::startWrite(const MAG_PARAM &values)
         endWrite(QStringLiteral("the frame could not be sent to %1").arg(address()));
 }
 
-void HeadlessRunner::endWrite(const QString &noAnswer)
+void HeadlessRunner::endWrite(const QString &noAnswer, bool aborted)
 {
     const WriteAnswer answer = session.writeAnswer();
     const int status = writeAnswerStatus(answer);
-    report(session.writeLine(record),
+    report(session.writeLine(record, {status, status == StatusError ? noAnswer : QString(), aborted}),
            QStringLiteral("write %1: %2").arg(valueText(session.writeValues()), writeAnswerText(answer)), status);
     if (status == StatusFailed)
         failures << QStringLiteral("the write failed");
@@ -235,14 +240,20 @@ void HeadlessRunner::startCheck()
 
 void HeadlessRunner::checkSample()
 {
-    if (session.checkTick() == CheckSession::Tick::Ended)
+    if (session.checkTick() != CheckSession::Tick::Ended)
+        return;
+    // Reports dropped, or a link that ended, while the check ran leave it without a verdict.
+    const QString notJudged = session.checkNotJudged();
+    if (!notJudged.isEmpty())
+        fail(QStringLiteral("the check is not judged: %1").arg(notJudged));
+    else
         endCheck(session.check().passed() ? StatusSuccess : StatusFailed);
 }
 
-void HeadlessRunner::endCheck(int status)
+void HeadlessRunner::endCheck(int status, const QString &reason, bool aborted)
 {
     session.watchReports(ControllerSession::Reports::None, 0);
-    report(session.checkLine(record, status),
+    report(session.checkLine(record, {status, reason, aborted}),
            QStringLiteral("check: ") + checkText(session.check(), status == StatusSuccess), status);
     if (status == StatusFailed)
         failures << QStringLiteral("the check failed");
@@ -250,15 +261,20 @@ void HeadlessRunner::endCheck(int status)
         nextStep();
 }
 
-void HeadlessRunner::fail(const QString &reason)
+void HeadlessRunner::fail(const QString &reason, int exitStatus, bool aborted)
 {
     if (phase == Phase::Calibrating)
-        endCalibration(StatusError);
+        endCalibration(StatusError, aborted);
     else if (phase == Phase::Writing)
-        endWrite(reason);
+        endWrite(reason, aborted);
     else if (phase == Phase::Checking)
-        endCheck(StatusError);
-    finish(StatusError, QStringLiteral("ERROR: ") + reason);
+        endCheck(StatusError, reason, aborted);
+    finish(exitStatus, QStringLiteral("ERROR: ") + reason);
+}
+
+void HeadlessRunner::stop(int signal, const QString &name)
+{
+    fail(QStringLiteral("stopped by %1").arg(name), 128 + signal, true);
 }
 
 void HeadlessRunner::finish(int status, const QString &message)

@@ -25,6 +25,9 @@ public:
 
     // Starts the worker and the job on the installed host backend. finished() follows once.
     void start();
+    // Stops the job at once, as signal `signal` (`name`) asks: the operation under way is
+    // recorded as aborted, the link dropped, and the job ends with 128 + `signal`.
+    void stop(int signal, const QString &name);
 
 signals:
     void finished(int status);
@@ -42,15 +45,15 @@ private:
     void nextStep();
     void startCalibration();
     void calibrationTick();
-    void endCalibration(int status);
+    void endCalibration(int status, bool aborted = false);
     void startWrite(const MAG_PARAM &values);
     // Records the write's answer; `noAnswer` says why there is none.
-    void endWrite(const QString &noAnswer);
+    void endWrite(const QString &noAnswer, bool aborted = false);
     void startCheck();
     void checkSample();
-    void endCheck(int status);
+    void endCheck(int status, const QString &reason = QString(), bool aborted = false);
     // Ends the operation under way (recorded with status 2) and the job.
-    void fail(const QString &reason);
+    void fail(const QString &reason, int exitStatus = StatusError, bool aborted = false);
     void finish(int status, const QString &message);
 
     // Prints an operation's result and appends its record line.

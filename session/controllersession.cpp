@@ -1,5 +1,8 @@
 #include "controllersession.h"
 
+#include <algorithm>
+#include <cmath>
+
 ControllerSession::ControllerSession(QObject *parent)
     : QObject(parent)
 {
@@ -9,6 +12,7 @@ ControllerSession::ControllerSession(QObject *parent)
     connect(&answerTimer, &QTimer::timeout, this, &ControllerSession::answerTimedOut);
     silence.setSingleShot(true);
     silence.setTimerType(Qt::PreciseTimer);
+    clock.start();
     connect(&silence, &QTimer::timeout, this, [this] {
         watched = Reports::None;
         emit reportsStopped();
@@ -180,11 +184,16 @@ void ControllerSession::takeAnnouncement(int code, const char *text, const char 
         break;
     }
     case BtThread::WriteAnswer:
-        // The outcome itself comes as a value (writeAnswered); this is its text.
-        emit writeAnswerAnnounced(message);
+        // The outcome itself came just before as a value (writeAnswered); this is its text,
+        // shown when the session took that outcome as the answer to its write.
+        if (announceAnswer) {
+            announceAnswer = false;
+            emit writeAnswerAnnounced(message);
+        }
         break;
     case BtThread::LinkEnded: {
         // The next link starts afresh.
+        ++linkEnds;
         stationary.newLink();
         const Link before = linkState;
         linkState = Link::None;
@@ -208,6 +217,7 @@ void ControllerSession::reportCame(Reports kind)
 
 void ControllerSession::takeRaw(const IMU_RAW &sample)
 {
+    ++reportsTaken;
     raw = sample;
     if (recordingOn) {
         const int16_t mag[3] = {raw.mag_x, raw.mag_y, raw.mag_z};
@@ -219,6 +229,8 @@ void ControllerSession::takeRaw(const IMU_RAW &sample)
 
 void ControllerSession::takePose(const IMU_POS &pos)
 {
+    ++reportsTaken;
+    ++posesTaken;
     stationary.takePose(pos);
     reportCame(Reports::Orientation);
     emit poseTaken();
@@ -228,6 +240,34 @@ void ControllerSession::startCalibration()
 {
     magRecording.start();
     recordingOn = true;
+    calibrationStart = healthNow();
+}
+
+void ControllerSession::startCheck()
+{
+    stationary.start();
+    checkStart = healthNow();
+}
+
+QString ControllerSession::checkNotJudged() const
+{
+    const Health now = healthNow();
+    if (now.linkEnds != checkStart.linkEnds)
+        return QStringLiteral("the link ended during the check");
+    if (now.dropped != checkStart.dropped)
+        return QStringLiteral("%1 reports were dropped during the check").arg(now.dropped - checkStart.dropped);
+    return QString();
+}
+
+ControllerSession::Health ControllerSession::healthNow() const
+{
+    Health now;
+    now.reports = reportsTaken;
+    now.poses = posesTaken;
+    now.dropped = bt ? bt->droppedReports() : 0;
+    now.linkEnds = linkEnds;
+    now.startedMs = clock.elapsed();
+    return now;
 }
 
 bool ControllerSession::calibrationTick()
@@ -240,9 +280,11 @@ ControllerSession::WriteStart ControllerSession::write(const MAG_PARAM &values, 
 {
     if (!bt)
         return WriteStart::NoWorker;
+    writeStart = healthNow();
     writtenValues = values;
     answer = WriteAnswer::None;
     answerPending = true;
+    frameSent = false;
     if (answerTimeoutMs > 0)
         answerTimer.start(answerTimeoutMs);
     const bool sent = holdCaller ? bt->saveParam(values)
@@ -250,21 +292,36 @@ ControllerSession::WriteStart ControllerSession::write(const MAG_PARAM &values, 
     if (!sent) {
         answerPending = false;
         answerTimer.stop();
+        answer = WriteAnswer::NotSent;
         return WriteStart::NotSent;
     }
+    frameSent = true;
     return WriteStart::Sent;
 }
 
 void ControllerSession::writeAnswered(BtThread::WriteOutcome outcome)
 {
-    if (answerPending)
-        endWrite(outcome == BtThread::WriteOutcome::Acknowledged ? WriteAnswer::Success : WriteAnswer::Fail);
+    if (!answerPending)
+        return;
+    announceAnswer = true;
+    switch (outcome) {
+    case BtThread::WriteOutcome::Acknowledged: endWrite(WriteAnswer::Success); break;
+    case BtThread::WriteOutcome::Rejected: endWrite(WriteAnswer::Fail); break;
+    case BtThread::WriteOutcome::NotDelivered: endWrite(WriteAnswer::NotSent); break;
+    case BtThread::WriteOutcome::Unconfirmed: endWrite(WriteAnswer::None); break;
+    }
 }
 
+// No answer in time: the write ends as one that failed, and an answer that still comes is
+// none any more.
 void ControllerSession::answerTimedOut()
 {
-    if (answerPending)
-        endWrite(WriteAnswer::None);
+    if (!answerPending)
+        return;
+    if (bt)
+        bt->abandonWrite();
+    endWrite(WriteAnswer::None);
+    emit writeAnswerAnnounced(QStringLiteral("Write data fail!"));
 }
 
 void ControllerSession::endWrite(WriteAnswer result)
@@ -275,11 +332,35 @@ void ControllerSession::endWrite(WriteAnswer result)
     emit writeFinished(result);
 }
 
-JsonLine ControllerSession::calibrationLine(const RecordFile &file, int status) const
+JsonLine ControllerSession::baseLine(const RecordFile &file, const char *operation) const
 {
-    JsonLine line = file.line(QString::fromLatin1(linkedAddress), linkedName, QStringLiteral("calibrate"));
+    return file.line(QString::fromLatin1(linkedAddress), linkedName, QLatin1String(operation));
+}
+
+void ControllerSession::addHealth(JsonLine &line, const Health &since) const
+{
+    const Health now = healthNow();
+    const short rssi = sighting(linkedAddress).rssi;
+    line.add("reports", double(now.reports - since.reports))
+        .add("dropped", double(now.dropped - since.dropped))
+        .add("rssi", rssiKnown(rssi) ? QJsonValue(rssi) : QJsonValue());
+}
+
+void ControllerSession::addEnd(JsonLine &line, const LineEnd &end)
+{
+    line.add("status", end.status);
+    if (!end.reason.isEmpty())
+        line.add("reason", end.reason);
+    if (end.aborted)
+        line.add("aborted", true);
+}
+
+JsonLine ControllerSession::calibrationLine(const RecordFile &file, const LineEnd &end) const
+{
+    JsonLine line = baseLine(file, "calibrate");
     addCalibrationFields(line, magRecording);
-    line.add("status", status);
+    addHealth(line, calibrationStart);
+    addEnd(line, end);
     return line;
 }
 
@@ -288,21 +369,30 @@ JsonLine ControllerSession::calibrationProgress(int seconds) const
     JsonLine line;
     line.add("operation", QStringLiteral("calibrate")).add("seconds", seconds);
     addCalibrationFields(line, magRecording);
+    line.add("progress", true);
     return line;
 }
 
-JsonLine ControllerSession::writeLine(const RecordFile &file) const
+JsonLine ControllerSession::writeLine(const RecordFile &file, const LineEnd &end) const
 {
-    JsonLine line = file.line(QString::fromLatin1(linkedAddress), linkedName, QStringLiteral("write"));
+    JsonLine line = baseLine(file, "write");
     addWriteFields(line, writtenValues, answer);
-    line.add("status", writeAnswerStatus(answer));
+    line.add("sent", frameSent);
+    addHealth(line, writeStart);
+    LineEnd worst = end;
+    worst.status = std::max(end.status, writeAnswerStatus(answer));
+    addEnd(line, worst);
     return line;
 }
 
-JsonLine ControllerSession::checkLine(const RecordFile &file, int status) const
+JsonLine ControllerSession::checkLine(const RecordFile &file, const LineEnd &end) const
 {
-    JsonLine line = file.line(QString::fromLatin1(linkedAddress), linkedName, QStringLiteral("check"));
-    addCheckFields(line, stationary, status == StatusSuccess);
-    line.add("status", status);
+    JsonLine line = baseLine(file, "check");
+    addCheckFields(line, stationary, end.status == StatusSuccess);
+    addHealth(line, checkStart);
+    const Health now = healthNow();
+    const double seconds = (now.startedMs - checkStart.startedMs) / 1000.0;
+    line.add("rate", seconds > 0 ? std::round((now.poses - checkStart.poses) / seconds * 10.0) / 10.0 : 0.0);
+    addEnd(line, end);
     return line;
 }

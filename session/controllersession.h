@@ -15,6 +15,7 @@
 #include "recordfile.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -23,6 +24,14 @@
 
 #include <mutex>
 #include <vector>
+
+// How an operation ended, for its record line: its status, why a status 2 was given, and
+// whether the job was stopped while the operation ran.
+struct LineEnd {
+    int status = StatusSuccess;
+    QString reason;
+    bool aborted = false;
+};
 
 class ControllerSession : public QObject
 {
@@ -117,20 +126,29 @@ public:
     // waits for as long as it takes).
     void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
     bool writePending() const { return answerPending; }
+    // Whether the last frame went out (its answer may still be unknown).
+    bool writeSent() const { return frameSent; }
     const MAG_PARAM &writeValues() const { return writtenValues; }
     WriteAnswer writeAnswer() const { return answer; }
 
     // --- The stationary check ----------------------------------------------------------
-    void startCheck() { stationary.start(); }
+    void startCheck();
     CheckSession::Tick checkTick() { return stationary.tick(); }
+    void abandonCheck() { stationary.abandon(); }
     const CheckSession &check() const { return stationary; }
+    // Why the check that ended cannot be judged (reports were dropped, or the link ended while
+    // it ran); empty when its verdict stands.
+    QString checkNotJudged() const;
 
     // --- Record lines, status included, for what has just ended -------------------------
-    JsonLine calibrationLine(const RecordFile &file, int status) const;
+    // Each also holds the link's health over the operation: reports taken and dropped, and
+    // the last signal strength seen.
+    JsonLine calibrationLine(const RecordFile &file, const LineEnd &end) const;
     // How a recording stands after `seconds`, for a progress line.
     JsonLine calibrationProgress(int seconds) const;
-    JsonLine writeLine(const RecordFile &file) const;   // the status follows from the answer
-    JsonLine checkLine(const RecordFile &file, int status) const;
+    // The status follows from the answer unless `end` gives a worse one.
+    JsonLine writeLine(const RecordFile &file, const LineEnd &end = LineEnd()) const;
+    JsonLine checkLine(const RecordFile &file, const LineEnd &end) const;
 
 signals:
     void dongleReady();
@@ -163,6 +181,19 @@ private:
     void endWrite(WriteAnswer result);
     void reportCame(Reports kind);
 
+    // The link's counters when an operation began, to tell what happened during it.
+    struct Health {
+        quint64 reports = 0;
+        quint64 poses = 0;
+        quint64 dropped = 0;
+        int linkEnds = 0;
+        qint64 startedMs = 0;
+    };
+    Health healthNow() const;
+    JsonLine baseLine(const RecordFile &file, const char *operation) const;
+    void addHealth(JsonLine &line, const Health &since) const;
+    static void addEnd(JsonLine &line, const LineEnd &end);
+
     BtThread *bt = nullptr;
 
     QList<QString> names;
@@ -189,8 +220,17 @@ private:
     MAG_PARAM writtenValues;
     WriteAnswer answer = WriteAnswer::None;
     bool answerPending = false;
+    bool frameSent = false;
+    // The next WriteAnswer announcement is the text of an answer this session took.
+    bool announceAnswer = false;
     int answerTimeoutMs = 0;
     QTimer answerTimer;
 
     CheckSession stationary;
+
+    QElapsedTimer clock;
+    quint64 reportsTaken = 0;
+    quint64 posesTaken = 0;
+    int linkEnds = 0;
+    Health calibrationStart, writeStart, checkStart;
 };

@@ -4,6 +4,7 @@ QString writeAnswerText(WriteAnswer answer)
 {
     return answer == WriteAnswer::Success ? QStringLiteral("success")
          : answer == WriteAnswer::Fail    ? QStringLiteral("fail")
+         : answer == WriteAnswer::NotSent ? QStringLiteral("not sent")
                                           : QStringLiteral("none");
 }
 

@@ -10,9 +10,10 @@ enum ToolStatus {
     StatusError = 2,     // the job could not finish: usage, adapter, controller, link, time
 };
 
-// The controller's answer to a parameter write: "success", "fail", or "none" when no answer
-// came; they give a write the statuses 0, 1 and 2.
-enum class WriteAnswer { None, Success, Fail };
+// The answer to a parameter write. "success" and "fail" only when the controller answered
+// (statuses 0 and 1); "not sent" when the frame never reached it (refused, or lost on its way)
+// and "none" when it went out and no answer came (both status 2).
+enum class WriteAnswer { None, Success, Fail, NotSent };
 QString writeAnswerText(WriteAnswer answer);
 int writeAnswerStatus(WriteAnswer answer);
 
