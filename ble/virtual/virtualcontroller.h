@@ -36,7 +36,9 @@ public:
         std::array<int16_t, 3> angleTenths{};   // angle1..3 in tenths of a degree, -1800..1799
         std::array<int16_t, 3> accel{};
         std::array<int16_t, 3> gyro{};
-        std::array<int16_t, 3> mag{};           // as reported: field + offset + noise - centre
+        // As reported: the field through the soft iron, plus the hard-iron offset and noise,
+        // less the centre.
+        std::array<int16_t, 3> mag{};
         int8_t btn = 0;
         int8_t trig = -128;
         int8_t rockX = 0;
@@ -44,8 +46,8 @@ public:
         bool turning = false;
     };
 
-    // `seed` varies the noise, the path's start pose and the hard-iron offset between
-    // controllers; the same seed always gives the same controller.
+    // `seed` varies the noise, the path's start pose, the hard-iron offset and the soft iron
+    // between controllers; the same seed always gives the same controller.
     explicit VirtualController(uint32_t seed = 1);
 
     // Type-0 reports per second; types 2, 3 and 4 each come at a quarter of it. Takes effect
@@ -84,6 +86,7 @@ private:
     struct Pose {
         double angle[3];    // degrees, unwrapped
     };
+    Pose stillPose(int64_t cycle) const;
     Pose poseAt(int64_t ms) const;
     bool turningAt(int64_t ms) const;
     double noise(int64_t ms, uint32_t channel) const;   // uniform in [-1, 1)
@@ -98,6 +101,7 @@ private:
 
     double startPose[3];
     std::array<int16_t, 3> hardIron{};
+    double softIron[3][3];      // sensed field = softIron * true field
     std::array<int16_t, 3> centre{};
 
     std::deque<Notification> pending;   // acknowledgements waiting to go out

@@ -1,4 +1,5 @@
 // The simulated controller: its reports decode to its model, and it answers parameter frames.
+#include "magcalibration.h"
 #include "magrecording.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
@@ -6,10 +7,102 @@
 #include <QtTest>
 
 #include <array>
+#include <bitset>
+#include <cmath>
 
 using namespace Protocol;
 using Notification = VirtualController::Notification;
 using Values = std::array<int, 4>;
+
+namespace {
+
+struct Reading {
+    int64_t ms;
+    std::array<int16_t, 3> mag;
+};
+
+std::vector<Reading> magReadings(const std::vector<Notification> &notifications)
+{
+    std::vector<Reading> readings;
+    ReportState s;
+    for (const Notification &n : notifications) {
+        if (decodeReport(n.bytes.data(), n.bytes.size(), s).raw)
+            readings.push_back({n.timeMs, {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z}});
+    }
+    return readings;
+}
+
+// A calibration of these readings as a recording makes it: every reading adds to the
+// coverage, and the ticks, one a second from `firstTick` until `end`, fold in the latest one.
+MagRecording record(const std::vector<Reading> &readings, int64_t firstTick, int64_t end)
+{
+    MagRecording recording;
+    recording.start();
+    size_t next = 0;
+    for (int64_t tick = firstTick; tick < end; tick += 1000) {
+        for (; next < readings.size() && readings[next].ms <= tick; ++next)
+            recording.addSample(readings[next].mag.data());
+        if (next > 0)
+            recording.tick(readings[next - 1].mag.data());
+    }
+    for (; next < readings.size(); ++next)
+        recording.addSample(readings[next].mag.data());
+    return recording;
+}
+
+// Each reading seen from the midpoint of the recorded extremes, and scaled per axis by their
+// half-range, so that a good calibration puts them all on the unit sphere.
+std::vector<std::array<double, 3>> corrected(const std::vector<Reading> &readings,
+                                             const MagRecording &recording, bool scaled)
+{
+    std::vector<std::array<double, 3>> out;
+    for (const Reading &r : readings) {
+        std::array<double, 3> v{};
+        for (int i = 0; i < 3; ++i) {
+            const double half = (recording.max()[i] - recording.min()[i]) / 2.0;
+            v[i] = (r.mag[i] - (recording.max()[i] + recording.min()[i]) / 2.0) / (scaled ? half : 1.0);
+        }
+        out.push_back(v);
+    }
+    return out;
+}
+
+// Percentage of 100 regions of equal area that the readings point into: ten zones of equal
+// height along z (a zone's area is proportional to its height) cut into ten equal sectors.
+double coverage100(const std::vector<Reading> &readings, const MagRecording &recording)
+{
+    std::bitset<100> seen;
+    for (const auto &v : corrected(readings, recording, false)) {
+        const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        if (length == 0)
+            continue;
+        const int zone = std::min(9, int((v[2] / length + 1) * 5));
+        const int sector = std::min(9, int((std::atan2(v[1], v[0]) + M_PI) / (2 * M_PI) * 10));
+        seen.set(size_t(zone * 10 + sector));
+    }
+    return double(seen.count());
+}
+
+// The spread of the corrected readings' lengths: root mean square deviation in % of the mean.
+double fitError(const std::vector<Reading> &readings, const MagRecording &recording)
+{
+    std::vector<double> lengths;
+    for (const auto &v : corrected(readings, recording, true))
+        lengths.push_back(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+    double mean = 0, square = 0;
+    for (double l : lengths)
+        mean += l / double(lengths.size());
+    for (double l : lengths)
+        square += (l - mean) * (l - mean) / double(lengths.size());
+    return 100.0 * std::sqrt(square) / mean;
+}
+
+bool crossesZero(const MagRecording &recording, int axis)
+{
+    return recording.max()[axis] > 0 && recording.min()[axis] < 0;
+}
+
+} // namespace
 
 class TestVirtualController : public QObject
 {
@@ -97,18 +190,23 @@ void TestVirtualController::parameterFrames()
     QVERIFY(!r.pos && !r.raw);
 }
 
-// A calibration recorded over one whole phase of each controller, as a job records it: every
-// magnetometer sample adds to the coverage, and the extremes follow the latest sample once a
-// second. Turning covers most of the sphere, lying still hardly any of it.
+// A calibration recorded over one whole phase of each controller, as a job records it.
+// Turning, the field points into most directions, every axis crosses zero without reaching
+// the limits, and each axis meets a tick while it lies along and against the field, so the
+// corrected readings lie on a sphere. Lying still covers hardly anything.
 void TestVirtualController::calibrationCoverage_data()
 {
     QTest::addColumn<uint>("seed");
     QTest::addColumn<qint64>("from");
+    QTest::addColumn<qint64>("tickPhase");  // first tick, ms after `from`
 
+    const qint64 still = 0, turn = VirtualController::StillMs, cycle = VirtualController::CycleMs;
     for (uint seed = 1; seed <= 3; ++seed) {
-        QTest::addRow("controller %u still", seed) << seed << qint64(0);
-        QTest::addRow("controller %u turning", seed) << seed << qint64(VirtualController::StillMs);
-        QTest::addRow("controller %u still again", seed) << seed << qint64(VirtualController::CycleMs);
+        QTest::addRow("controller %u still", seed) << seed << still << qint64(999);
+        QTest::addRow("controller %u turning", seed) << seed << turn << qint64(999);
+        QTest::addRow("controller %u still again", seed) << seed << cycle << qint64(999);
+        QTest::addRow("controller %u turning, ticks off the second", seed) << seed << turn + cycle << qint64(430);
+        QTest::addRow("controller %u sixth turn", seed) << seed << turn + 5 * cycle << qint64(50);
     }
 }
 
@@ -116,27 +214,27 @@ void TestVirtualController::calibrationCoverage()
 {
     QFETCH(uint, seed);
     QFETCH(qint64, from);
+    QFETCH(qint64, tickPhase);
 
     VirtualController c(seed);
     c.startReports(from);
-    ReportState s;
-    int16_t latest[3] = {0, 0, 0};
-    MagRecording recording;
-    recording.start();
-    recording.tick(latest);
-    for (int64_t second = 1; second * 1000 <= VirtualController::TurnMs; ++second) {
-        for (const Notification &n : c.advanceTo(from + second * 1000 - 1)) {
-            if (!decodeReport(n.bytes.data(), n.bytes.size(), s).raw)
-                continue;
-            const int16_t sample[3] = {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z};
-            std::copy(sample, sample + 3, latest);
-            recording.addSample(sample);
-        }
-        recording.tick(latest);
+    const int64_t end = from + VirtualController::TurnMs;
+    const std::vector<Reading> readings = magReadings(c.advanceTo(end - 1));
+    const MagRecording recording = record(readings, from + tickPhase, end);
+    const QString figures = QString("coverage %1 %, of 100: %2, fit %3 %").arg(recording.coverage())
+            .arg(coverage100(readings, recording)).arg(fitError(readings, recording));
+    if (!c.truthAt(from).turning) {
+        QVERIFY2(recording.coverage() < 20.0, qPrintable(figures));
+        return;
     }
-    const bool turning = c.truthAt(from).turning;
-    QVERIFY2(turning ? recording.coverage() >= 80.0 : recording.coverage() < 20.0,
-             qPrintable(QString::number(recording.coverage())));
+    QVERIFY2(recording.coverage() >= 80.0, qPrintable(figures));
+    QVERIFY2(coverage100(readings, recording) >= 85.0, qPrintable(figures));
+    QVERIFY2(fitError(readings, recording) <= 5.0, qPrintable(figures));
+    for (int axis = 0; axis < 3; ++axis) {
+        QVERIFY2(crossesZero(recording, axis), qPrintable(QString::number(axis)));
+        for (const Reading &r : readings)
+            QVERIFY2(std::abs(r.mag[size_t(axis)]) < MagCalibration::Limit, qPrintable(QString::number(r.ms)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestVirtualController)
