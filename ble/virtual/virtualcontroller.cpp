@@ -164,6 +164,22 @@ VirtualController::VirtualController(uint32_t seed_)
     }
 }
 
+void VirtualController::setMagnet(int64_t fromMs, int64_t untilMs, int counts)
+{
+    magnetFrom = fromMs;
+    magnetUntil = untilMs;
+    magnetCounts = counts;
+}
+
+void VirtualController::spikeMag(int axis, int16_t value, int reports)
+{
+    if (axis < 0 || axis > 2 || reports < 1)
+        return;
+    spikeAxis = axis;
+    spikeValue = value;
+    spikeReports = reports;
+}
+
 void VirtualController::setReportRate(int perSecond, int64_t nowMs)
 {
     rate = std::clamp(perSecond, 1, 1000);
@@ -182,6 +198,7 @@ void VirtualController::stopReports()
 {
     reporting = false;
     pending.clear();
+    spikeReports = 0;
 }
 
 void VirtualController::setPaused(bool paused, int64_t nowMs)
@@ -235,7 +252,13 @@ std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_
         switch (nextSlot % 4) {
         case 1: produce(AccelReport, t); break;
         case 2: produce(GyroReport, t); break;
-        case 3: produce(MagReport, t); break;
+        case 3:
+            produce(MagReport, t);
+            if (spikeReports > 0) {
+                encodeSignMagnitude(spikeValue, &out.back().bytes[3 + 2 * size_t(spikeAxis)]);
+                --spikeReports;
+            }
+            break;
         default: break;
         }
         ++nextSlot;
@@ -351,8 +374,10 @@ VirtualController::Truth VirtualController::truthAt(int64_t ms) const
     double field[3], b[3];
     const double norm = std::sqrt(FieldDir[0] * FieldDir[0] + FieldDir[1] * FieldDir[1]
                                   + FieldDir[2] * FieldDir[2]);
+    const bool magnet = ms >= magnetFrom && ms < magnetUntil;
+    const double strength = EarthField + (magnet ? magnetCounts : 0);
     for (int i = 0; i < 3; ++i)
-        field[i] = EarthField * FieldDir[i] / norm;
+        field[i] = strength * FieldDir[i] / norm;
     toBody(m, field, b);
 
     // Body turn rate from the change of orientation over +-1 ms: M^T dM/dt is the skew
@@ -375,7 +400,7 @@ VirtualController::Truth VirtualController::truthAt(int64_t ms) const
         t.accel[i] = clampCount(g[i] + 8.0 * noise(ms, 20 + i));
         t.gyro[i] = clampCount(rate[i] * GyroCountsPerDps + 3.0 * noise(ms, 30 + i));
         const double sensed = softIron[i][0] * b[0] + softIron[i][1] * b[1] + softIron[i][2] * b[2];
-        t.mag[i] = clampCount(sensed + hardIron[i] + 2.0 * noise(ms, 40 + i)
+        t.mag[i] = clampCount(sensed + hardIron[i] + addedHardIron[i] + 2.0 * noise(ms, 40 + i)
                               - centre[i]);
     }
 

@@ -36,8 +36,8 @@ public:
         std::array<int16_t, 3> angleTenths{};   // angle1..3 in tenths of a degree, -1800..1799
         std::array<int16_t, 3> accel{};
         std::array<int16_t, 3> gyro{};
-        // As reported: the field through the soft iron, plus the hard-iron offset and noise,
-        // less the centre.
+        // As reported, but for a spike, which only the reports carry: the field through the
+        // soft iron, plus the hard-iron offsets and noise, less the centre.
         std::array<int16_t, 3> mag{};
         int8_t btn = 0;
         int8_t trig = -128;
@@ -78,6 +78,19 @@ public:
     std::array<int16_t, 3> magCentre() const { return centre; }
     std::array<int16_t, 3> hardIronOffset() const { return hardIron; }
 
+    // --- Magnetometer faults (none at first) -------------------------------------------
+    // Added to the controller's own hard-iron offset, at every instant, until changed.
+    void setAddedHardIron(const std::array<int16_t, 3> &offset) { addedHardIron = offset; }
+    // A magnet near the bench: from `fromMs` until (not including) `untilMs` the field the
+    // controller senses is `counts` stronger (weaker when negative), along the earth field.
+    // An empty window takes it away.
+    void setMagnet(int64_t fromMs, int64_t untilMs, int counts);
+    // The next `reports` magnetometer reports carry `value` on `axis` (0 x, 1 y, 2 z) in place
+    // of the measured one; the other axes stay as measured. An axis outside 0..2 or a count
+    // below 1 does nothing; a new spike replaces one still under way. Dropped when reports
+    // stop.
+    void spikeMag(int axis, int16_t value, int reports);
+
     Truth truthAt(int64_t ms) const;
     // Same as the report sent at `ms` would carry.
     Protocol::Report encodeReport(Protocol::ReportType type, int64_t ms) const;
@@ -103,6 +116,14 @@ private:
     std::array<int16_t, 3> hardIron{};
     double softIron[3][3];      // sensed field = softIron * true field
     std::array<int16_t, 3> centre{};
+
+    std::array<int16_t, 3> addedHardIron{};
+    int64_t magnetFrom = 0;
+    int64_t magnetUntil = 0;
+    int magnetCounts = 0;
+    int spikeAxis = 0;
+    int16_t spikeValue = 0;
+    int spikeReports = 0;       // still to carry the spike
 
     std::deque<Notification> pending;   // acknowledgements waiting to go out
     std::vector<std::vector<uint8_t>> frames;

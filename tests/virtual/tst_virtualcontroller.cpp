@@ -3,12 +3,14 @@
 #include "magrecording.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
+#include "virtualdongle.h"
 
 #include <QtTest>
 
 #include <array>
 #include <bitset>
 #include <cmath>
+#include <map>
 
 using namespace Protocol;
 using Notification = VirtualController::Notification;
@@ -115,6 +117,8 @@ private slots:
     void parameterFrames();
     void calibrationCoverage_data();
     void calibrationCoverage();
+    void magnetometerFaults_data();
+    void magnetometerFaults();
 };
 
 void TestVirtualController::reportsDecodeToModel_data()
@@ -237,6 +241,115 @@ void TestVirtualController::calibrationCoverage()
         for (int axis = 0; axis < 3; ++axis)
             QVERIFY2(crossesZero(recording, axis), qPrintable(figures));
     }
+}
+
+enum Fault { NoFault, Spike, Magnet, Offset };
+constexpr int16_t SpikeValue = 199;
+constexpr int16_t OffsetY = 170;
+constexpr int64_t MagnetMs = 5000;
+
+// Each fault of the fault control, put into the dongle while two of its controllers stream a
+// turn: which readings it changes, and what a calibration recorded over that turn (ticks 999
+// ms into each second) makes of it. Times are ms after the turn's start.
+void TestVirtualController::magnetometerFaults_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<qint64>("at");         // the spike injected, the magnet from
+    QTest::addColumn<int>("amount");        // the spike's reports, the magnet's counts
+    QTest::addColumn<qint64>("changedFrom");
+    QTest::addColumn<qint64>("changedUntil");
+    QTest::addColumn<int>("changed");       // readings of each controller unlike the clean model
+    QTest::addColumn<bool>("spikeRecorded");
+    QTest::addColumn<int>("fitAbove5");     // -1: not checked
+    QTest::addColumn<bool>("yCrossesZero");
+
+    QTest::newRow("none") << int(NoFault) << qint64(0) << 0 << qint64(0) << qint64(0) << 0 << false << 0 << true;
+    // The next magnetometer report comes within 40 ms and stays the latest until the tick.
+    QTest::newRow("single spike, latest at a tick")
+        << int(Spike) << qint64(3999 - 39) << 1 << qint64(3960) << qint64(4000) << 1 << true << -1 << true;
+    QTest::newRow("single spike between ticks")
+        << int(Spike) << qint64(3100) << 1 << qint64(3100) << qint64(3140) << 1 << false << -1 << true;
+    QTest::newRow("spike of a second")
+        << int(Spike) << qint64(3100) << 25 << qint64(3100) << qint64(4140) << 25 << true << -1 << true;
+    QTest::newRow("magnet, 5 s of the turn")
+        << int(Magnet) << qint64(4000) << 40 << qint64(4000) << qint64(9000) << 125 << false << 1 << true;
+    QTest::newRow("magnet taking 30 counts away")
+        << int(Magnet) << qint64(9000) << -30 << qint64(9000) << qint64(14000) << 125 << false << 1 << true;
+    QTest::newRow("hard-iron offset on y")
+        << int(Offset) << qint64(0) << 0 << qint64(0) << qint64(VirtualController::TurnMs) << 500 << false << -1 << false;
+}
+
+void TestVirtualController::magnetometerFaults()
+{
+    QFETCH(int, fault);
+    QFETCH(qint64, at);
+    QFETCH(int, amount);
+    QFETCH(qint64, changedFrom);
+    QFETCH(qint64, changedUntil);
+    QFETCH(int, changed);
+    QFETCH(bool, spikeRecorded);
+    QFETCH(int, fitAbove5);
+    QFETCH(bool, yCrossesZero);
+
+    const int64_t turn = VirtualController::StillMs, end = turn + VirtualController::TurnMs;
+    VirtualDongle dongle(VirtualDongle::Clock::Manual);
+    QVERIFY(dongle.init(HostEventTarget{}) && dongle.start());
+    dongle.advance(100);
+    const int streaming = 2;    // the third controller stays unconnected
+    std::map<uint32_t, std::vector<Reading>> readings;
+    dongle.setNotificationObserver([&](uint32_t id, const uint8_t *data, size_t length) {
+        ReportState s;
+        if (decodeReport(data, length, s).raw && dongle.now() >= turn)
+            readings[id].push_back({dongle.now() - turn, {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z}});
+    });
+    for (int i = 0; i < streaming; ++i) {
+        QVERIFY(dongle.connect(VirtualDongle::controllerAddress(i)));
+        dongle.advance(100);
+        QVERIFY(dongle.writeConfiguration(dongle.connectionId(i), 0x000E, 0x000D, 1));
+    }
+    if (fault == Magnet)
+        dongle.faults().setMagnet(turn + at, turn + at + MagnetMs, amount);
+    if (fault == Offset)
+        dongle.faults().setAddedHardIron({0, OffsetY, 0});
+    while (dongle.now() < end) {
+        if (fault == Spike && dongle.now() == turn + at)
+            dongle.faults().injectMagSpike(0, SpikeValue, amount);
+        dongle.advance(1);
+    }
+
+    for (int i = 0; i < VirtualDongle::ControllerCount; ++i) {
+        const VirtualController clean(uint32_t(i + 1));     // the dongle's controller i, unharmed
+        if (i >= streaming) {
+            // Settings reach controllers that are not connected as well.
+            const int64_t t = turn + changedFrom;
+            QCOMPARE(dongle.controllerTruth(i, t).mag == clean.truthAt(t).mag, fault == NoFault || fault == Spike);
+            continue;
+        }
+        const std::vector<Reading> &got = readings[dongle.connectionId(i)];
+        QCOMPARE(got.size(), size_t(VirtualController::TurnMs / 40));
+        int differing = 0;
+        for (const Reading &r : got) {
+            std::array<int16_t, 3> expected = clean.truthAt(turn + r.ms).mag;
+            if (r.mag == expected)
+                continue;
+            ++differing;
+            QVERIFY2(r.ms >= changedFrom && r.ms < changedUntil, qPrintable(QString::number(r.ms)));
+            if (fault == Spike)
+                expected[0] = SpikeValue;
+            if (fault == Offset)
+                expected[1] = int16_t(expected[1] + OffsetY);
+            if (fault != Magnet)
+                QCOMPARE(r.mag, expected);
+        }
+        QCOMPARE(differing, changed);
+
+        const MagRecording recording = record(got, 999, VirtualController::TurnMs);
+        QCOMPARE(recording.max()[0] == SpikeValue, spikeRecorded);
+        if (fitAbove5 >= 0)
+            QVERIFY2((fitError(got, recording) > 5.0) == bool(fitAbove5), qPrintable(QString::number(fitError(got, recording))));
+        QCOMPARE(crossesZero(recording, 1), yCrossesZero);
+    }
+    dongle.setNotificationObserver(nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestVirtualController)
