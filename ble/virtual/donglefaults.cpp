@@ -50,6 +50,20 @@ void DongleFaults::setFlood(int perSecond)
     dongle.setFlood(perSecond);
 }
 
+void DongleFaults::setAddedHardIron(const std::array<int16_t, 3> &offset)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    for (VirtualDongle::Controller &controller : dongle.controllers)
+        controller.model.setAddedHardIron(offset);
+}
+
+void DongleFaults::setMagnet(int64_t fromMs, int64_t untilMs, int counts)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    for (VirtualDongle::Controller &controller : dongle.controllers)
+        controller.model.setMagnet(fromMs, untilMs, counts);
+}
+
 void DongleFaults::injectLinkFailure()
 {
     EventScheduler::Lock lock(dongle.scheduler);
@@ -64,6 +78,18 @@ void DongleFaults::injectNotification(const std::vector<uint8_t> &bytes)
     VirtualDongle *d = &dongle;
     dongle.scheduler.schedule(dongle.now(), false, [d, bytes](int64_t, EventScheduler::Events &out) {
         d->notifyAll(bytes, out);
+    });
+}
+
+void DongleFaults::injectMagSpike(int axis, int16_t value, int reports)
+{
+    EventScheduler::Lock lock(dongle.scheduler);
+    VirtualDongle *d = &dongle;
+    dongle.scheduler.schedule(dongle.now(), false, [d, axis, value, reports](int64_t, EventScheduler::Events &) {
+        for (VirtualDongle::Controller &controller : d->controllers) {
+            if (controller.connId != 0 && controller.reportsOn)
+                controller.model.spikeMag(axis, value, reports);
+        }
     });
 }
 

@@ -3,6 +3,7 @@
 // clock, in order with the dongle's own events. Callable from any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -36,12 +37,34 @@ public:
     // second (0: none), beyond the model's own rate and its cap of 1000.
     void setFlood(int perSecond);
 
+    // The magnetometer settings act on all three controllers, connected or not, as a magnet on
+    // the bench would; a controller connected later has them too.
+    // Added to every controller's own hard-iron offset, in counts per axis (zeros: none). An
+    // offset beyond the field's 150 counts keeps that axis on one side of zero through a whole
+    // turn: {0, 170, 0} keeps y above it.
+    void setAddedHardIron(const std::array<int16_t, 3> &offset);
+    // A magnet near the bench from `fromMs` until (not including) `untilMs` on the dongle's
+    // clock: the field every controller senses is `counts` stronger (weaker when negative)
+    // along the earth field, so readings taken then lie off the sphere the others lie on.
+    // Replaces an earlier magnet; an empty window takes it away.
+    void setMagnet(int64_t fromMs, int64_t untilMs, int counts);
+
     // --- Injections -------------------------------------------------------------------
     // Every open link drops: event 10 with a non-zero value, reports stop, the id is gone.
     void injectLinkFailure();
     // These bytes arrive as a notification on every connection with reports on, in order
     // with the controller's own reports (malformed, short or oversized data all go through).
     void injectNotification(const std::vector<uint8_t> &bytes);
+    // The next `reports` magnetometer reports (default one) of every controller whose reports
+    // are on carry `value` on `axis` (0 x, 1 y, 2 z) in place of the measured one; the other
+    // axes stay as measured. A recording's extremes take only the latest sample at each of its
+    // once-a-second ticks, so a spike reaches them only if one of its reports is the latest
+    // when a tick comes: a single report stays the latest for one magnetometer interval (40 ms
+    // at the default rate), a spike of a quarter of the report rate (one second's worth of
+    // magnetometer reports) always meets a tick. An axis outside 0..2 or a count below 1 does
+    // nothing; a new spike replaces one still under way; a controller's spike ends with its
+    // reports.
+    void injectMagSpike(int axis, int16_t value, int reports = 1);
     // `count` more devices advertise (each once per advertising period) while scanning.
     // They are no controllers: connecting to one fails like an unknown address.
     void addAdvertisers(int count);

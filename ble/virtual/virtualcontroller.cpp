@@ -8,9 +8,9 @@ namespace {
 
 constexpr double Pi = 3.14159265358979323846;
 
-// Angle change over one turn, degrees. Not multiples of 360, so every still phase rests in a
-// new pose; the different rates take each axis of the controller through every direction.
-constexpr double TurnSweep[3] = {3 * 360.0 + 37.0, 2 * 360.0 + 83.0, 5 * 360.0 - 51.0};
+// Still poses step on by these angles from one cycle to the next. Not multiples of 360, so
+// every still phase rests in a new pose.
+constexpr double StillStep[3] = {3 * 360.0 + 37.0, 2 * 360.0 + 83.0, 5 * 360.0 - 51.0};
 
 // Earth field direction in the world frame (y up): horizontal part plus a downward dip.
 constexpr double FieldDir[3] = {0.60, -0.70, 0.38};
@@ -103,17 +103,81 @@ int64_t floorDiv(int64_t a, int64_t b)
     return q;
 }
 
+double wrapDegrees(double deg)
+{
+    return deg - 360.0 * std::floor((deg + 180.0) / 360.0);
+}
+
+// `target` plus the whole turns that bring it nearest to `from`.
+double nearestTurn(double target, double from)
+{
+    return from + wrapDegrees(target - from);
+}
+
+// The turn, from one still pose to the next. What a calibration needs to see is the field's
+// direction in the controller's frame: it should point into every part of the sphere, and
+// each axis should lie along and against the field for more than a second, since the
+// extremes take only one sample a second. So for most of the turn the heading is the one at
+// which pitch and roll steer that direction: with p = angle2 - pitch0 and r = angle3 the
+// field lies along (cos p, sin p cos r, -sin p sin r) in the controller's frame. Key times
+// in the turn, in milliseconds; every stretch between two keys starts and ends at rest:
+//     0  the still pose
+//  1500  field along +x (p 0)
+//  7100  after a spiral of SpiralTurns rolls, +y (p 90, r 0), held until 7800
+//  8800  a quarter roll on, -z, held until 9550
+// 10550  -y, held until 11300
+// 12300  +z, held until 12900
+// 18500  after a second spiral, -x (p 180)
+// 20000  the next still pose
+constexpr int64_t TurnKeyMs[] = {0, 1500, 7100, 7800, 8800, 9550, 10550, 11300, 12300, 12900, 18500, 20000};
+constexpr int TurnKeys = int(sizeof TurnKeyMs / sizeof TurnKeyMs[0]);
+constexpr double SpiralTurns = 4;   // whole rolls in each half of the spiral
+
+// The heading at which the field lies in the controller's x-y plane when angle2 and angle3
+// are 0, and pitch0, the field's dip below the x axis there.
+double fieldHeading()
+{
+    return std::atan2(-FieldDir[2], FieldDir[0]) * 180 / Pi;
+}
+
+double fieldPitch()
+{
+    return std::atan2(-FieldDir[1], std::hypot(FieldDir[0], FieldDir[2])) * 180 / Pi;
+}
+
 } // namespace
 
 VirtualController::VirtualController(uint32_t seed_)
     : seed(seed_)
 {
-    // Start pose and hard-iron offset differ per controller but stay well inside the ranges
-    // a calibration has to cope with (|offset| + field + noise < 200).
+    // Start pose, hard-iron offset and soft iron differ per controller but keep every axis
+    // inside the range a calibration records: |offset| <= 30, gains within 4 % of 1 and each
+    // cross-axis term within 2 %, so |reading| <= 30 + 1.041 * field + noise < 190.
     for (int i = 0; i < 3; ++i) {
         startPose[i] = double(mix(seed * 7919ull + i) % 3600) / 10.0 - 180.0;
         hardIron[i] = int16_t(int(mix(seed * 104729ull + 17 + i) % 61) - 30);
+        for (int j = 0; j < 3; ++j) {
+            const int spread = i == j ? 40 : 20;
+            const int permille = int(mix(seed * 15485863ull + 31 + 3 * i + j) % uint64_t(2 * spread + 1)) - spread;
+            softIron[i][j] = (i == j ? 1.0 : 0.0) + permille / 1000.0;
+        }
     }
+}
+
+void VirtualController::setMagnet(int64_t fromMs, int64_t untilMs, int counts)
+{
+    magnetFrom = fromMs;
+    magnetUntil = untilMs;
+    magnetCounts = counts;
+}
+
+void VirtualController::spikeMag(int axis, int16_t value, int reports)
+{
+    if (axis < 0 || axis > 2 || reports < 1)
+        return;
+    spikeAxis = axis;
+    spikeValue = value;
+    spikeReports = reports;
 }
 
 void VirtualController::setReportRate(int perSecond, int64_t nowMs)
@@ -134,6 +198,7 @@ void VirtualController::stopReports()
 {
     reporting = false;
     pending.clear();
+    spikeReports = 0;
 }
 
 void VirtualController::setPaused(bool paused, int64_t nowMs)
@@ -187,7 +252,13 @@ std::vector<VirtualController::Notification> VirtualController::advanceTo(int64_
         switch (nextSlot % 4) {
         case 1: produce(AccelReport, t); break;
         case 2: produce(GyroReport, t); break;
-        case 3: produce(MagReport, t); break;
+        case 3:
+            produce(MagReport, t);
+            if (spikeReports > 0) {
+                encodeSignMagnitude(spikeValue, &out.back().bytes[3 + 2 * size_t(spikeAxis)]);
+                --spikeReports;
+            }
+            break;
         default: break;
         }
         ++nextSlot;
@@ -219,14 +290,57 @@ bool VirtualController::turningAt(int64_t ms) const
     return r >= StillMs;
 }
 
+VirtualController::Pose VirtualController::stillPose(int64_t cycle) const
+{
+    Pose pose{};
+    for (int i = 0; i < 3; ++i)
+        pose.angle[i] = wrapDegrees(startPose[i] + double(cycle) * StillStep[i]);
+    return pose;
+}
+
 VirtualController::Pose VirtualController::poseAt(int64_t ms) const
 {
     const int64_t cycle = floorDiv(ms, CycleMs);
     const int64_t r = ms - cycle * CycleMs;
-    const double e = r < StillMs ? 0.0 : ease(double(r - StillMs) / double(TurnMs));
+    if (r < StillMs)
+        return stillPose(cycle);
+
+    // The key poses of this turn (see TurnKeyMs).
+    const Pose from = stillPose(cycle), to = stillPose(cycle + 1);
+    double key[TurnKeys][3];
+    std::copy(from.angle, from.angle + 3, key[0]);
+    const double heading = nearestTurn(fieldHeading(), from.angle[0]);
+    const double pitch = nearestTurn(fieldPitch(), from.angle[1]);
+    const double roll = from.angle[2] + 90.0;
+    const double rollAtY = 360.0 * std::ceil(roll / 360.0) + 360.0 * SpiralTurns;
+    const double spiral[][2] = {
+        {pitch, roll},                                  // field along +x
+        {pitch + 90, rollAtY},                          // +y
+        {pitch + 90, rollAtY},
+        {pitch + 90, rollAtY + 90},                     // -z
+        {pitch + 90, rollAtY + 90},
+        {pitch + 90, rollAtY + 180},                    // -y
+        {pitch + 90, rollAtY + 180},
+        {pitch + 90, rollAtY + 270},                    // +z
+        {pitch + 90, rollAtY + 270},
+        {pitch + 180, rollAtY + 270 + 360.0 * SpiralTurns},   // -x
+    };
+    for (int k = 1; k < TurnKeys - 1; ++k) {
+        key[k][0] = heading;
+        key[k][1] = spiral[k - 1][0];
+        key[k][2] = spiral[k - 1][1];
+    }
+    for (int i = 0; i < 3; ++i)
+        key[TurnKeys - 1][i] = nearestTurn(to.angle[i], key[TurnKeys - 2][i]);
+
+    const int64_t tau = r - StillMs;
+    int k = 0;
+    while (k < TurnKeys - 2 && tau >= TurnKeyMs[k + 1])
+        ++k;
+    const double e = ease(double(tau - TurnKeyMs[k]) / double(TurnKeyMs[k + 1] - TurnKeyMs[k]));
     Pose pose{};
     for (int i = 0; i < 3; ++i)
-        pose.angle[i] = startPose[i] + (double(cycle) + e) * TurnSweep[i];
+        pose.angle[i] = key[k][i] + e * (key[k + 1][i] - key[k][i]);
     return pose;
 }
 
@@ -260,8 +374,10 @@ VirtualController::Truth VirtualController::truthAt(int64_t ms) const
     double field[3], b[3];
     const double norm = std::sqrt(FieldDir[0] * FieldDir[0] + FieldDir[1] * FieldDir[1]
                                   + FieldDir[2] * FieldDir[2]);
+    const bool magnet = ms >= magnetFrom && ms < magnetUntil;
+    const double strength = EarthField + (magnet ? magnetCounts : 0);
     for (int i = 0; i < 3; ++i)
-        field[i] = EarthField * FieldDir[i] / norm;
+        field[i] = strength * FieldDir[i] / norm;
     toBody(m, field, b);
 
     // Body turn rate from the change of orientation over +-1 ms: M^T dM/dt is the skew
@@ -283,7 +399,9 @@ VirtualController::Truth VirtualController::truthAt(int64_t ms) const
     for (int i = 0; i < 3; ++i) {
         t.accel[i] = clampCount(g[i] + 8.0 * noise(ms, 20 + i));
         t.gyro[i] = clampCount(rate[i] * GyroCountsPerDps + 3.0 * noise(ms, 30 + i));
-        t.mag[i] = clampCount(b[i] + hardIron[i] + 2.0 * noise(ms, 40 + i) - centre[i]);
+        const double sensed = softIron[i][0] * b[0] + softIron[i][1] * b[1] + softIron[i][2] * b[2];
+        t.mag[i] = clampCount(sensed + hardIron[i] + addedHardIron[i] + 2.0 * noise(ms, 40 + i)
+                              - centre[i]);
     }
 
     if (t.turning) {

@@ -36,7 +36,9 @@ public:
         std::array<int16_t, 3> angleTenths{};   // angle1..3 in tenths of a degree, -1800..1799
         std::array<int16_t, 3> accel{};
         std::array<int16_t, 3> gyro{};
-        std::array<int16_t, 3> mag{};           // as reported: field + offset + noise - centre
+        // As reported, but for a spike, which only the reports carry: the field through the
+        // soft iron, plus the hard-iron offsets and noise, less the centre.
+        std::array<int16_t, 3> mag{};
         int8_t btn = 0;
         int8_t trig = -128;
         int8_t rockX = 0;
@@ -44,8 +46,8 @@ public:
         bool turning = false;
     };
 
-    // `seed` varies the noise, the path's start pose and the hard-iron offset between
-    // controllers; the same seed always gives the same controller.
+    // `seed` varies the noise, the path's start pose, the hard-iron offset and the soft iron
+    // between controllers; the same seed always gives the same controller.
     explicit VirtualController(uint32_t seed = 1);
 
     // Type-0 reports per second; types 2, 3 and 4 each come at a quarter of it. Takes effect
@@ -76,6 +78,19 @@ public:
     std::array<int16_t, 3> magCentre() const { return centre; }
     std::array<int16_t, 3> hardIronOffset() const { return hardIron; }
 
+    // --- Magnetometer faults (none at first) -------------------------------------------
+    // Added to the controller's own hard-iron offset, at every instant, until changed.
+    void setAddedHardIron(const std::array<int16_t, 3> &offset) { addedHardIron = offset; }
+    // A magnet near the bench: from `fromMs` until (not including) `untilMs` the field the
+    // controller senses is `counts` stronger (weaker when negative), along the earth field.
+    // An empty window takes it away.
+    void setMagnet(int64_t fromMs, int64_t untilMs, int counts);
+    // The next `reports` magnetometer reports carry `value` on `axis` (0 x, 1 y, 2 z) in place
+    // of the measured one; the other axes stay as measured. An axis outside 0..2 or a count
+    // below 1 does nothing; a new spike replaces one still under way. Dropped when reports
+    // stop.
+    void spikeMag(int axis, int16_t value, int reports);
+
     Truth truthAt(int64_t ms) const;
     // Same as the report sent at `ms` would carry.
     Protocol::Report encodeReport(Protocol::ReportType type, int64_t ms) const;
@@ -84,6 +99,7 @@ private:
     struct Pose {
         double angle[3];    // degrees, unwrapped
     };
+    Pose stillPose(int64_t cycle) const;
     Pose poseAt(int64_t ms) const;
     bool turningAt(int64_t ms) const;
     double noise(int64_t ms, uint32_t channel) const;   // uniform in [-1, 1)
@@ -98,7 +114,16 @@ private:
 
     double startPose[3];
     std::array<int16_t, 3> hardIron{};
+    double softIron[3][3];      // sensed field = softIron * true field
     std::array<int16_t, 3> centre{};
+
+    std::array<int16_t, 3> addedHardIron{};
+    int64_t magnetFrom = 0;
+    int64_t magnetUntil = 0;
+    int magnetCounts = 0;
+    int spikeAxis = 0;
+    int16_t spikeValue = 0;
+    int spikeReports = 0;       // still to carry the spike
 
     std::deque<Notification> pending;   // acknowledgements waiting to go out
     std::vector<std::vector<uint8_t>> frames;

@@ -1,15 +1,110 @@
 // The simulated controller: its reports decode to its model, and it answers parameter frames.
+#include "magcalibration.h"
 #include "magrecording.h"
 #include "protocol.h"
 #include "virtualcontroller.h"
+#include "virtualdongle.h"
 
 #include <QtTest>
 
 #include <array>
+#include <bitset>
+#include <cmath>
+#include <map>
 
 using namespace Protocol;
 using Notification = VirtualController::Notification;
 using Values = std::array<int, 4>;
+
+namespace {
+
+struct Reading {
+    int64_t ms;
+    std::array<int16_t, 3> mag;
+};
+
+std::vector<Reading> magReadings(const std::vector<Notification> &notifications)
+{
+    std::vector<Reading> readings;
+    ReportState s;
+    for (const Notification &n : notifications) {
+        if (decodeReport(n.bytes.data(), n.bytes.size(), s).raw)
+            readings.push_back({n.timeMs, {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z}});
+    }
+    return readings;
+}
+
+// A calibration of these readings as a recording makes it: every reading adds to the
+// coverage, and the ticks, one a second from `firstTick` until `end`, fold in the latest one.
+MagRecording record(const std::vector<Reading> &readings, int64_t firstTick, int64_t end)
+{
+    MagRecording recording;
+    recording.start();
+    size_t next = 0;
+    for (int64_t tick = firstTick; tick < end; tick += 1000) {
+        for (; next < readings.size() && readings[next].ms <= tick; ++next)
+            recording.addSample(readings[next].mag.data());
+        if (next > 0)
+            recording.tick(readings[next - 1].mag.data());
+    }
+    for (; next < readings.size(); ++next)
+        recording.addSample(readings[next].mag.data());
+    return recording;
+}
+
+// Each reading seen from the midpoint of the recorded extremes, and scaled per axis by their
+// half-range, so that a good calibration puts them all on the unit sphere.
+std::vector<std::array<double, 3>> corrected(const std::vector<Reading> &readings,
+                                             const MagRecording &recording, bool scaled)
+{
+    std::vector<std::array<double, 3>> out;
+    for (const Reading &r : readings) {
+        std::array<double, 3> v{};
+        for (int i = 0; i < 3; ++i) {
+            const double half = (recording.max()[i] - recording.min()[i]) / 2.0;
+            v[i] = (r.mag[i] - (recording.max()[i] + recording.min()[i]) / 2.0) / (scaled ? half : 1.0);
+        }
+        out.push_back(v);
+    }
+    return out;
+}
+
+// Percentage of 100 regions of equal area that the readings point into: ten zones of equal
+// height along z (a zone's area is proportional to its height) cut into ten equal sectors.
+double coverage100(const std::vector<Reading> &readings, const MagRecording &recording)
+{
+    std::bitset<100> seen;
+    for (const auto &v : corrected(readings, recording, false)) {
+        const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        if (length == 0)
+            continue;
+        const int zone = std::min(9, int((v[2] / length + 1) * 5));
+        const int sector = std::min(9, int((std::atan2(v[1], v[0]) + M_PI) / (2 * M_PI) * 10));
+        seen.set(size_t(zone * 10 + sector));
+    }
+    return double(seen.count());
+}
+
+// The spread of the corrected readings' lengths: root mean square deviation in % of the mean.
+double fitError(const std::vector<Reading> &readings, const MagRecording &recording)
+{
+    std::vector<double> lengths;
+    for (const auto &v : corrected(readings, recording, true))
+        lengths.push_back(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+    double mean = 0, square = 0;
+    for (double l : lengths)
+        mean += l / double(lengths.size());
+    for (double l : lengths)
+        square += (l - mean) * (l - mean) / double(lengths.size());
+    return 100.0 * std::sqrt(square) / mean;
+}
+
+bool crossesZero(const MagRecording &recording, int axis)
+{
+    return recording.max()[axis] > 0 && recording.min()[axis] < 0;
+}
+
+} // namespace
 
 class TestVirtualController : public QObject
 {
@@ -22,6 +117,8 @@ private slots:
     void parameterFrames();
     void calibrationCoverage_data();
     void calibrationCoverage();
+    void magnetometerFaults_data();
+    void magnetometerFaults();
 };
 
 void TestVirtualController::reportsDecodeToModel_data()
@@ -97,18 +194,22 @@ void TestVirtualController::parameterFrames()
     QVERIFY(!r.pos && !r.raw);
 }
 
-// A calibration recorded over one whole phase of each controller, as a job records it: every
-// magnetometer sample adds to the coverage, and the extremes follow the latest sample once a
-// second. Turning covers most of the sphere, lying still hardly any of it.
+// A calibration recorded over one whole phase of each controller, as a job records it, with
+// its ticks at any time in the second. Turning, the field points into most directions, every
+// axis crosses zero without reaching the limits, and each axis meets a tick while it lies
+// along and against the field, so the corrected readings lie on a sphere. Lying still covers
+// hardly anything.
 void TestVirtualController::calibrationCoverage_data()
 {
     QTest::addColumn<uint>("seed");
     QTest::addColumn<qint64>("from");
 
+    const qint64 turn = VirtualController::StillMs, cycle = VirtualController::CycleMs;
     for (uint seed = 1; seed <= 3; ++seed) {
         QTest::addRow("controller %u still", seed) << seed << qint64(0);
-        QTest::addRow("controller %u turning", seed) << seed << qint64(VirtualController::StillMs);
-        QTest::addRow("controller %u still again", seed) << seed << qint64(VirtualController::CycleMs);
+        QTest::addRow("controller %u turning", seed) << seed << turn;
+        QTest::addRow("controller %u still again", seed) << seed << cycle;
+        QTest::addRow("controller %u sixth turn", seed) << seed << turn + 5 * cycle;
     }
 }
 
@@ -119,24 +220,136 @@ void TestVirtualController::calibrationCoverage()
 
     VirtualController c(seed);
     c.startReports(from);
-    ReportState s;
-    int16_t latest[3] = {0, 0, 0};
-    MagRecording recording;
-    recording.start();
-    recording.tick(latest);
-    for (int64_t second = 1; second * 1000 <= VirtualController::TurnMs; ++second) {
-        for (const Notification &n : c.advanceTo(from + second * 1000 - 1)) {
-            if (!decodeReport(n.bytes.data(), n.bytes.size(), s).raw)
-                continue;
-            const int16_t sample[3] = {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z};
-            std::copy(sample, sample + 3, latest);
-            recording.addSample(sample);
-        }
-        recording.tick(latest);
-    }
+    const int64_t end = from + VirtualController::TurnMs;
+    const std::vector<Reading> readings = magReadings(c.advanceTo(end - 1));
     const bool turning = c.truthAt(from).turning;
-    QVERIFY2(turning ? recording.coverage() >= 80.0 : recording.coverage() < 20.0,
-             qPrintable(QString::number(recording.coverage())));
+    for (const Reading &r : readings) {
+        for (int axis = 0; axis < 3; ++axis)
+            QVERIFY2(std::abs(r.mag[size_t(axis)]) < MagCalibration::Limit, qPrintable(QString::number(r.ms)));
+    }
+    for (int64_t tickPhase = 0; tickPhase < 1000; tickPhase += 25) {
+        const MagRecording recording = record(readings, from + tickPhase, end);
+        const QString figures = QString("ticks at %1 ms: coverage %2 %, of 100: %3, fit %4 %").arg(tickPhase)
+                .arg(recording.coverage()).arg(coverage100(readings, recording)).arg(fitError(readings, recording));
+        if (!turning) {
+            QVERIFY2(recording.coverage() < 20.0, qPrintable(figures));
+            continue;
+        }
+        QVERIFY2(recording.coverage() >= 80.0, qPrintable(figures));
+        QVERIFY2(coverage100(readings, recording) >= 85.0, qPrintable(figures));
+        QVERIFY2(fitError(readings, recording) <= 5.0, qPrintable(figures));
+        for (int axis = 0; axis < 3; ++axis)
+            QVERIFY2(crossesZero(recording, axis), qPrintable(figures));
+    }
+}
+
+enum Fault { NoFault, Spike, Magnet, Offset };
+constexpr int16_t SpikeValue = 199;
+constexpr int16_t OffsetY = 170;
+constexpr int64_t MagnetMs = 5000;
+
+// Each fault of the fault control, put into the dongle while two of its controllers stream a
+// turn: which readings it changes, and what a calibration recorded over that turn (ticks 999
+// ms into each second) makes of it. Times are ms after the turn's start.
+void TestVirtualController::magnetometerFaults_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<qint64>("at");         // the spike injected, the magnet from
+    QTest::addColumn<int>("amount");        // the spike's reports, the magnet's counts
+    QTest::addColumn<qint64>("changedFrom");
+    QTest::addColumn<qint64>("changedUntil");
+    QTest::addColumn<int>("changed");       // readings of each controller unlike the clean model
+    QTest::addColumn<bool>("spikeRecorded");
+    QTest::addColumn<int>("fitAbove5");     // -1: not checked
+    QTest::addColumn<bool>("yCrossesZero");
+
+    QTest::newRow("none") << int(NoFault) << qint64(0) << 0 << qint64(0) << qint64(0) << 0 << false << 0 << true;
+    // The next magnetometer report comes within 40 ms and stays the latest until the tick.
+    QTest::newRow("single spike, latest at a tick")
+        << int(Spike) << qint64(3999 - 39) << 1 << qint64(3960) << qint64(4000) << 1 << true << -1 << true;
+    QTest::newRow("single spike between ticks")
+        << int(Spike) << qint64(3100) << 1 << qint64(3100) << qint64(3140) << 1 << false << -1 << true;
+    QTest::newRow("spike of a second")
+        << int(Spike) << qint64(3100) << 25 << qint64(3100) << qint64(4140) << 25 << true << -1 << true;
+    QTest::newRow("magnet, 5 s of the turn")
+        << int(Magnet) << qint64(4000) << 40 << qint64(4000) << qint64(9000) << 125 << false << 1 << true;
+    QTest::newRow("magnet taking 30 counts away")
+        << int(Magnet) << qint64(9000) << -30 << qint64(9000) << qint64(14000) << 125 << false << 1 << true;
+    QTest::newRow("hard-iron offset on y")
+        << int(Offset) << qint64(0) << 0 << qint64(0) << qint64(VirtualController::TurnMs) << 500 << false << -1 << false;
+}
+
+void TestVirtualController::magnetometerFaults()
+{
+    QFETCH(int, fault);
+    QFETCH(qint64, at);
+    QFETCH(int, amount);
+    QFETCH(qint64, changedFrom);
+    QFETCH(qint64, changedUntil);
+    QFETCH(int, changed);
+    QFETCH(bool, spikeRecorded);
+    QFETCH(int, fitAbove5);
+    QFETCH(bool, yCrossesZero);
+
+    const int64_t turn = VirtualController::StillMs, end = turn + VirtualController::TurnMs;
+    VirtualDongle dongle(VirtualDongle::Clock::Manual);
+    QVERIFY(dongle.init(HostEventTarget{}) && dongle.start());
+    dongle.advance(100);
+    const int streaming = 2;    // the third controller stays unconnected
+    std::map<uint32_t, std::vector<Reading>> readings;
+    dongle.setNotificationObserver([&](uint32_t id, const uint8_t *data, size_t length) {
+        ReportState s;
+        if (decodeReport(data, length, s).raw && dongle.now() >= turn)
+            readings[id].push_back({dongle.now() - turn, {s.rawSample.mag_x, s.rawSample.mag_y, s.rawSample.mag_z}});
+    });
+    for (int i = 0; i < streaming; ++i) {
+        QVERIFY(dongle.connect(VirtualDongle::controllerAddress(i)));
+        dongle.advance(100);
+        QVERIFY(dongle.writeConfiguration(dongle.connectionId(i), 0x000E, 0x000D, 1));
+    }
+    if (fault == Magnet)
+        dongle.faults().setMagnet(turn + at, turn + at + MagnetMs, amount);
+    if (fault == Offset)
+        dongle.faults().setAddedHardIron({0, OffsetY, 0});
+    while (dongle.now() < end) {
+        if (fault == Spike && dongle.now() == turn + at)
+            dongle.faults().injectMagSpike(0, SpikeValue, amount);
+        dongle.advance(1);
+    }
+
+    for (int i = 0; i < VirtualDongle::ControllerCount; ++i) {
+        const VirtualController clean(uint32_t(i + 1));     // the dongle's controller i, unharmed
+        if (i >= streaming) {
+            // Settings reach controllers that are not connected as well.
+            const int64_t t = turn + changedFrom;
+            QCOMPARE(dongle.controllerTruth(i, t).mag == clean.truthAt(t).mag, fault == NoFault || fault == Spike);
+            continue;
+        }
+        const std::vector<Reading> &got = readings[dongle.connectionId(i)];
+        QCOMPARE(got.size(), size_t(VirtualController::TurnMs / 40));
+        int differing = 0;
+        for (const Reading &r : got) {
+            std::array<int16_t, 3> expected = clean.truthAt(turn + r.ms).mag;
+            if (r.mag == expected)
+                continue;
+            ++differing;
+            QVERIFY2(r.ms >= changedFrom && r.ms < changedUntil, qPrintable(QString::number(r.ms)));
+            if (fault == Spike)
+                expected[0] = SpikeValue;
+            if (fault == Offset)
+                expected[1] = int16_t(expected[1] + OffsetY);
+            if (fault != Magnet)
+                QCOMPARE(r.mag, expected);
+        }
+        QCOMPARE(differing, changed);
+
+        const MagRecording recording = record(got, 999, VirtualController::TurnMs);
+        QCOMPARE(recording.max()[0] == SpikeValue, spikeRecorded);
+        if (fitAbove5 >= 0)
+            QVERIFY2((fitError(got, recording) > 5.0) == bool(fitAbove5), qPrintable(QString::number(fitError(got, recording))));
+        QCOMPARE(crossesZero(recording, 1), yCrossesZero);
+    }
+    dongle.setNotificationObserver(nullptr);
 }
 
 QTEST_GUILESS_MAIN(TestVirtualController)

@@ -1,5 +1,6 @@
 // The BLE worker on the virtual dongle, in real time and without a window: it comes up,
-// lists the controllers, connects to one, streams its reports and writes a calibration.
+// lists the controllers, connects to one, streams its reports, passes on a magnetometer spike
+// put in from another thread, and writes a calibration.
 #include "btthread.h"
 #include "virtualdongle.h"
 #include "waits.h"
@@ -29,7 +30,11 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
             bt.append({code, QByteArray(code == 3 ? address : text)});
         });
         connect(&worker, &BtThread::posSender, &receiver, [&] { order += 'p'; });
-        connect(&worker, &BtThread::rawSender, &receiver, [&] { order += 'r'; });
+        int spiked = 0;         // magnetometer samples carrying the spike's value
+        connect(&worker, &BtThread::rawSender, &receiver, [&](IMU_RAW raw) {
+            order += 'r';
+            spiked += raw.mag_x == 199;
+        });
         connect(&worker, &BtThread::btnSender, &receiver, [&] { order += 'b'; });
         worker.start();
 
@@ -60,6 +65,13 @@ void TestWorkerOnVirtualDongle::searchConnectStreamAndCalibrate()
         QVERIFY2(rawRate > 20 && rawRate < 30, qPrintable(QString::number(rawRate)));
         // Every orientation comes with its controls, right after it.
         QCOMPARE(QByteArray(order).replace("r", "").replace("pb", ""), QByteArray());
+
+        // Three reports' worth of spike, and no more: clean readings stay far below 199.
+        dongle.faults().injectMagSpike(0, 199, 3);
+        QTRY_COMPARE_WITH_TIMEOUT(spiked, 3, WaitDeadline);
+        const int raw1 = order.count('r');
+        QTRY_VERIFY_WITH_TIMEOUT(order.count('r') >= raw1 + 5, WaitDeadline);
+        QCOMPARE(spiked, 3);
 
         // The calibration frame reaches the controller, which takes its values, and is
         // acknowledged once.
