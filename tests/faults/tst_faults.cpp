@@ -11,9 +11,12 @@
 #include "calibthread.h"
 #include "magthread.h"
 #include "protocol.h"
+#include "recordfile.h"
 #include "virtualdongle.h"
 
 #include <QComboBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
 #include <QtTest>
@@ -57,6 +60,19 @@ QStringList look(QWidget *window)
     return shown;
 }
 
+QList<QJsonObject> recordLines(const QString &path)
+{
+    QList<QJsonObject> lines;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        }
+    }
+    return lines;
+}
+
 } // namespace
 
 class TestFaults : public QObject
@@ -73,6 +89,7 @@ private slots:
     void linkEnds();
     void saveFails_data();
     void saveFails();
+    void unaskedAnswers();
     void closing_data();
     void closing();
     void remoteFloods_data();
@@ -310,22 +327,33 @@ void TestFaults::linkEnds()
 }
 
 // A save whose frame cannot go out says so at once, without the save's pause; a frame that
-// goes out and fails later is a failed write. Nothing reaches the controller.
+// goes out and fails later, or gets no answer within the answer deadline, is a failed write,
+// shown once. Nothing reaches the controller, and the record says the unit never answered.
 void TestFaults::saveFails_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("deadline");   // the window's answer deadline, ms (0: none)
     QTest::addColumn<QString>("box");
-    QTest::newRow("no controller connected") << "unconnected" << "Save Parameter Failed!";
-    QTest::newRow("link lost") << "link" << "Save Parameter Failed!";
-    QTest::newRow("refused at once") << "refused" << "Save Parameter Failed!";
-    QTest::newRow("refused later") << "later" << "Write data fail!";
-    QTest::newRow("unanswered") << "unanswered" << "Write data fail!";
+    QTest::addColumn<QString>("answer");   // recorded
+    QTest::newRow("no controller connected") << "unconnected" << 0 << "Save Parameter Failed!" << "not sent";
+    QTest::newRow("link lost") << "link" << 0 << "Save Parameter Failed!" << "not sent";
+    QTest::newRow("refused at once") << "refused" << 0 << "Save Parameter Failed!" << "not sent";
+    QTest::newRow("refused later") << "later" << 0 << "Write data fail!" << "not sent";
+    QTest::newRow("unanswered") << "unanswered" << 0 << "Write data fail!" << "none";
+    // The stack's own word comes after the deadline and is no answer any more.
+    QTest::newRow("no answer within the deadline") << "unanswered" << 300 << "Write data fail!" << "none";
 }
 
 void TestFaults::saveFails()
 {
     QFETCH(QString, fault);
+    QFETCH(int, deadline);
     QFETCH(QString, box);
+    QFETCH(QString, answer);
+    QTemporaryDir dir;
+    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
+    window->setRecordFile(&record);
+    window->setAnswerTimeout(deadline);
     if (fault == "unconnected")
         startWorker();
     else
@@ -351,6 +379,43 @@ void TestFaults::saveFails()
     }
     QCOMPARE(boxes.seen.size(), 1);
     QVERIFY(dongle->receivedFrames(0).empty());
+    const QList<QJsonObject> lines = recordLines(record.path());
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().value("answer").toString(), answer);
+    QCOMPARE(lines.first().value("status").toInt(), 2);
+    window->setRecordFile(nullptr);
+}
+
+// A controller that sends acknowledgements nobody asked for opens no box and records no
+// write; the answer to a save that follows is shown and recorded once.
+void TestFaults::unaskedAnswers()
+{
+    QTemporaryDir dir;
+    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
+    window->setRecordFile(&record);
+    searchAndConnect();
+    BoxCatcher boxes;
+    const Protocol::Report ack = Protocol::encodeAcknowledgement(true);
+    for (int i = 0; i < 200; ++i)
+        dongle->faults().injectNotification(std::vector<uint8_t>(ack.begin(), ack.end()));
+    // They come in order with the reports: once later reports are shown, all were handled.
+    const int later = sent->count(&Sent::pos) + 5;
+    QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > later, WaitDeadline);
+    QCOMPARE(boxes.seen.size(), 0);
+    QCOMPARE(recordLines(record.path()).size(), 0);
+
+    probe->savePressed();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, WaitDeadline);
+    QCOMPARE(boxes.seen.first().text, QStringLiteral("Write data success!"));
+    for (int i = 0; i < 20; ++i)
+        dongle->faults().injectNotification(std::vector<uint8_t>(ack.begin(), ack.end()));
+    const int after = sent->count(&Sent::pos) + 5;
+    QTRY_VERIFY_WITH_TIMEOUT(delivered.size() > after, WaitDeadline);
+    QCOMPARE(boxes.seen.size(), 1);
+    const QList<QJsonObject> lines = recordLines(record.path());
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines.first().value("answer").toString(), QStringLiteral("success"));
+    window->setRecordFile(nullptr);
 }
 
 // Closing the window in any state ends the tool at once: what is left to do after the close
