@@ -99,7 +99,7 @@ void TestVirtualController::parameterFrames()
 
 // A calibration recorded over one whole phase of each controller, as a job records it: every
 // magnetometer sample adds to the coverage, and the extremes follow the latest sample once a
-// second. Turning covers most of the sphere, lying still hardly any of it.
+// second. One turn covers most of the sphere's 100 regions, lying still hardly any of them.
 void TestVirtualController::calibrationCoverage_data()
 {
     QTest::addColumn<uint>("seed");
@@ -135,7 +135,7 @@ void TestVirtualController::calibrationCoverage()
         recording.tick(latest);
     }
     const bool turning = c.truthAt(from).turning;
-    QVERIFY2(turning ? recording.coverage() >= 80.0 : recording.coverage() < 20.0,
+    QVERIFY2(turning ? recording.coverage() >= 55.0 : recording.coverage() < 10.0,
              qPrintable(QString::number(recording.coverage())));
 }
 
