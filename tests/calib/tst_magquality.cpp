@@ -103,6 +103,8 @@ private slots:
     void ellipsoidFit();
     void noEllipsoid_data();
     void noEllipsoid();
+    void outlierRule_data();
+    void outlierRule();
     void measuredExtremes_data();
     void measuredExtremes();
     void regionsTileTheSphere();
@@ -300,6 +302,42 @@ void TestMagQuality::noEllipsoid()
     for (const QVector<int> &s : samples)
         in.push_back({int16_t(s[0]), int16_t(s[1]), int16_t(s[2])});
     QVERIFY(!MagQuality::fitEllipsoid(in));
+}
+
+// The outlier rule on samples that fit no ellipsoid (all on the x axis), so radii are the
+// distances from the midpoint: 50 readings of x = 100, and one `other` that set max_x.
+void TestMagQuality::outlierRule_data()
+{
+    QTest::addColumn<int>("other");
+    QTest::addColumn<double>("mads");
+    QTest::addColumn<bool>("outlying");
+
+    // The readings' deviations are all 0: one count is rounding, not an outlier.
+    QTest::newRow("one count off identical readings") << 101 << 5.0 << false;
+    QTest::newRow("five counts off") << 105 << 5.0 << false;
+    QTest::newRow("six counts off") << 106 << 5.0 << true;
+    QTest::newRow("six counts off, threshold 6") << 106 << 6.0 << false;
+    QTest::newRow("a spike") << 150 << 5.0 << true;
+}
+
+void TestMagQuality::outlierRule()
+{
+    QFETCH(int, other);
+    QFETCH(double, mads);
+    QFETCH(bool, outlying);
+
+    MagQuality q;
+    for (int i = 0; i < 50; ++i)
+        q.addSample(std::array<int16_t, 3>{100, 0, 0}.data());
+    q.addSample(std::array<int16_t, 3>{int16_t(other), 0, 0}.data());
+    MagExtremes e;
+    e.value[0] = int16_t(other);
+    e.moved[0] = true;
+    e.setBy[0] = {int16_t(other), 0, 0};
+    const MagQualityFigures f = q.figures(e, mads);
+    QVERIFY(!f.fit);
+    QCOMPARE(f.outliers, outlying ? 1 : 0);
+    QCOMPARE(f.setByOutlier[0], outlying);
 }
 
 // Which extremes are measured, and by which sample each was set, over a few ticks.
