@@ -62,17 +62,17 @@ std::optional<Quadric> fitQuadric(const std::vector<Sample> &samples)
         Row d;
         d << u.x() * u.x(), u.y() * u.y(), u.z() * u.z(), 2 * u.x() * u.y(), 2 * u.x() * u.z(),
                 2 * u.y() * u.z(), 2 * u.x(), 2 * u.y(), 2 * u.z();
-        normal.selfadjointView<Eigen::Lower>().rankUpdate(d);
+        normal.noalias() += d * d.transpose();
         rhs += d;
     }
     // Samples on a plane or a curve leave the quadric undetermined: the normal equations are
     // then (nearly) singular.
     const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, Unknowns, Unknowns>> conditioning(
-            normal.selfadjointView<Eigen::Lower>(), Eigen::EigenvaluesOnly);
+            normal, Eigen::EigenvaluesOnly);
     const auto &eigenvalues = conditioning.eigenvalues();
     if (conditioning.info() != Eigen::Success || !(eigenvalues.minCoeff() > 1e-12 * eigenvalues.maxCoeff()))
         return std::nullopt;
-    const Eigen::LLT<Eigen::Matrix<double, Unknowns, Unknowns>, Eigen::Lower> solver(normal);
+    const Eigen::LLT<Eigen::Matrix<double, Unknowns, Unknowns>> solver(normal);
     if (solver.info() != Eigen::Success)
         return std::nullopt;
     const Row v = solver.solve(rhs);
@@ -101,7 +101,7 @@ std::optional<Quadric> fitQuadric(const std::vector<Sample> &samples)
 EllipsoidFit describe(const Quadric &q)
 {
     const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(q.m);
-    const Eigen::Matrix3d vectors = eigen.eigenvectors();
+    const Eigen::Matrix3d &vectors = eigen.eigenvectors();
 
     // Each eigenvector goes to the sensor axis it lies nearest, the closest pairs first.
     std::array<int, 3> columnOf{-1, -1, -1};
