@@ -16,7 +16,7 @@ struct MagExtremes {
     // The extreme was measured: some folded sample reached it, rather than it being the 0 the
     // recording starts from (see MagRecording::measured).
     std::array<bool, Count> measured{};
-    // The sample whose fold last moved the extreme, if any did.
+    // Whether a fold moved the extreme, and the sample folded when one last did.
     std::array<bool, Count> moved{};
     std::array<std::array<int16_t, 3>, Count> setBy{};
 
@@ -41,7 +41,7 @@ struct EllipsoidFit {
 struct MagQualityFigures {
     int64_t samples = 0;   // every sample fed
     int samplesUsed = 0;   // the ones the figures below are worked out from (MagQuality::Kept)
-    double coverage = 0.0; // percentage of the sphere's regions visited
+    double coverage = 0.0; // percentage of the sphere's regions visited (from MagRecording)
 
     // RMS deviation of the sample lengths from their mean, in % of it, after the six values'
     // correction (per axis: minus the midpoint, divided by half the range). None while an
@@ -50,7 +50,7 @@ struct MagQualityFigures {
     // The same after the best general ellipsoid's correction (centre, radii, tilt). None when
     // the samples fit no ellipsoid (too few, or too flat).
     std::optional<double> fullFitError;
-    std::optional<EllipsoidFit> fit;
+    std::optional<EllipsoidFit> fit;     // that ellipsoid, there exactly when fullFitError is
 
     double field = 0.0;                  // mean distance of the samples from the midpoint, counts
     std::array<int, 3> ranges{};         // max - min per axis, counts
@@ -64,8 +64,8 @@ struct MagQualityFigures {
 
 // Collects the samples of one recording and works out the figures on demand.
 //
-// Outliers: a sample's radius is its length after the correction of the fitted ellipsoid, in
-// counts of the ellipsoid's mean radius; without a fit, its distance from the midpoint of the
+// Outliers: a sample's radius is its length after the fitted ellipsoid's correction times the
+// ellipsoid's mean radius, so in counts; without a fit, its distance from the midpoint of the
 // extremes. A sample is outlying when its radius differs from the median radius of the used
 // samples by more than `outlierMads` median absolute deviations, the deviation taken as at
 // least one count so that the rounding of the counts alone never makes an outlier. The fit is
