@@ -41,6 +41,32 @@ const std::vector<int> &MagCoverage::ringSizes()
     return rings;
 }
 
+const std::vector<MagCoverage::Region> &MagCoverage::regions()
+{
+    static const std::vector<Region> all = [] {
+        std::vector<Region> out;
+        int first = 0;
+        for (int ring = 0; ring < int(ringSizes().size()); ++ring) {
+            const int size = ringSizes()[size_t(ring)];
+            const double top = 1.0 - 2.0 * first / RegionCount;
+            const double bottom = 1.0 - 2.0 * (first + size) / RegionCount;
+            for (int sector = 0; sector < size; ++sector)
+                out.push_back({ring, top, bottom, -Pi + 2 * Pi * sector / size,
+                               -Pi + 2 * Pi * (sector + 1) / size});
+            first += size;
+        }
+        return out;
+    }();
+    return all;
+}
+
+bool MagCoverage::visited(int region) const
+{
+    if (region < 0 || region >= RegionCount)
+        return false;
+    return visitedRegions.test(size_t(region)) || placedOnce.test(size_t(region));
+}
+
 int MagCoverage::regionOf(double x, double y, double z)
 {
     const double length = std::sqrt(x * x + y * y + z * z);
@@ -65,7 +91,7 @@ void MagCoverage::reset()
 {
     centre = {};
     kept.clear();
-    visited.reset();
+    visitedRegions.reset();
     placedOnce.reset();
 }
 
@@ -81,7 +107,7 @@ void MagCoverage::addSample(const int16_t sample[3])
     const std::array<int16_t, 3> s{sample[0], sample[1], sample[2]};
     if (kept.size() < KeptSamples) {
         kept.push_back(s);
-        place(s, visited);
+        place(s, visitedRegions);
     } else {
         place(s, placedOnce);
     }
@@ -94,12 +120,12 @@ void MagCoverage::setCentre(const int16_t max[3], const int16_t min[3])
     if (next == centre)
         return;
     centre = next;
-    visited.reset();
+    visitedRegions.reset();
     for (const auto &s : kept)
-        place(s, visited);
+        place(s, visitedRegions);
 }
 
 double MagCoverage::percent() const
 {
-    return 100.0 * double((visited | placedOnce).count()) / RegionCount;
+    return 100.0 * double((visitedRegions | placedOnce).count()) / RegionCount;
 }

@@ -12,7 +12,7 @@ class MagCoverage
 {
 public:
     // The sphere is cut into this many regions of equal area (see regionOf).
-    static constexpr int RegionCount = 24;
+    static constexpr int RegionCount = 100;
     // Samples kept to be placed again when the centre moves. Later ones are placed once, around
     // the centre of their time.
     static constexpr size_t KeptSamples = 1 << 16;
@@ -40,11 +40,26 @@ public:
     // Regions per ring, from the +z cap to the -z cap; they add up to RegionCount.
     static const std::vector<int> &ringSizes();
 
+    // Where one region lies on the unit sphere, for a map to draw it: its ring (0 the +z cap),
+    // the heights z of the ring's edges (zTop > zBottom, -1..1) and the longitudes of the
+    // region's edges in radians, -pi..pi, measured like atan2(y, x). A cap spans every
+    // longitude.
+    struct Region {
+        int ring;
+        double zTop, zBottom;
+        double longitudeFrom, longitudeTo;
+    };
+    // All regions, indexed like regionOf.
+    static const std::vector<Region> &regions();
+
+    // Whether any sample so far points into `region` (0..RegionCount-1).
+    bool visited(int region) const;
+
 private:
     void place(const std::array<int16_t, 3> &sample, std::bitset<RegionCount> &into) const;
 
     std::array<double, 3> centre{};
     std::vector<std::array<int16_t, 3>> kept;
-    std::bitset<RegionCount> visited;      // kept samples, around the current centre
-    std::bitset<RegionCount> placedOnce;   // samples beyond the kept ones
+    std::bitset<RegionCount> visitedRegions;   // kept samples, around the current centre
+    std::bitset<RegionCount> placedOnce;       // samples beyond the kept ones
 };

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DIMU_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target bench_decode bench_slots bench_live bench_startup \
+cmake --build "$build" -j"$(nproc)" --target bench_decode bench_quality bench_slots bench_live bench_startup \
     imucal_frameprobe imu-calibration-tool-demo
 
 # The window's programs need an X display; without one they get a private Xvfb server.
@@ -20,6 +20,7 @@ gui() {
 
 b="$build/bench"
 "$b/bench_decode" --benchmark_min_time=0.01
+"$b/bench_quality" --benchmark_min_time=0.01
 gui "$b/bench_slots" --benchmark_min_time=0.01
 gui "$b/bench_live" --source worker --rate 1000 --seconds 1 --warmup 0.5
 gui "$b/bench_live" --source direct --rate 1000 --seconds 1 --warmup 0.2 --load check

@@ -2,7 +2,8 @@
 # Installs the Debian packages the tool and its tests need, skipping those already present.
 # Qt Bluetooth for the tool on a real adapter; D-Bus, Python's D-Bus and GLib bindings for the
 # stand-in BlueZ its tests run against; xdotool to drive the tool's window in those tests;
-# dpkg-dev for the package's dependencies (cpack); Google Benchmark for bench/.
+# dpkg-dev for the package's dependencies (cpack); Google Benchmark for bench/; Eigen for the
+# calibration's ellipsoid fit.
 set -euo pipefail
 
 packages=(
@@ -12,7 +13,7 @@ packages=(
     xvfb xauth
     qtconnectivity5-dev
     dbus-daemon python3-dbus python3-gi xdotool
-    dpkg-dev libbenchmark-dev
+    dpkg-dev libbenchmark-dev libeigen3-dev
 )
 
 missing=()

@@ -11,7 +11,8 @@ named. A fault whose text is not in that commit is reported as "not planted".
 
 Each fault is a plain mistake a developer could make: a wrong constant, a swapped field, a
 missing branch. The list favours the controller's wire format, the worker's reactions, the
-check and calibration arithmetic and what the window shows, where a mistake reaches the user.
+check and calibration arithmetic, the calibration's quality gate and what the window shows,
+where a mistake reaches the user.
 Needs an X display or xvfb-run (GUI tests). Takes a few minutes per fault.
 """
 import argparse
@@ -109,9 +110,21 @@ FAULTS = [
     ("coverage-bins", "calib/magcoverage.cpp",
      "return first + std::clamp(int(turn * size), 0, size - 1);", "return first;",
      "coverage counts a whole ring as one region"),
+    ("fit-midpoint", "calib/magquality.cpp",
+     "midpoint[axis] = (extremes.max(axis) + extremes.min(axis)) / 2.0;",
+     "midpoint[axis] = (extremes.max(axis) - extremes.min(axis)) / 2.0;",
+     "fit error and field are measured from the wrong midpoint"),
+    ("zero-placeholder", "calib/magrecording.cpp",
+     "if (latest[axis] == 0 && quality.sampleCount() > 0)", "if (latest[axis] == 0)",
+     "the zeros folded before any sample make every extreme look measured"),
+    ("gate-outlier", "calib/calibrationgate.cpp",
+     "if (f.setByOutlier[size_t(e)])\n            reasons <<",
+     "if (f.setByOutlier[size_t(e)] && e >= 3)\n            reasons <<",
+     "a maximum set by a spike passes the gate"),
 ]
 
-FAST_TESTS = ("tst_protocol|tst_btthread|tst_stationarycheck|tst_tickers|tst_virtualcontroller|"
+FAST_TESTS = ("tst_protocol|tst_btthread|tst_stationarycheck|tst_magquality|tst_calibrationgate|"
+              "tst_tickers|tst_virtualcontroller|"
               "tst_workeronvirtualdongle|tst_displaygl|tst_repaintpacer|tst_mainwindowform|tst_window$")
 
 
