@@ -2,6 +2,8 @@
 
 #include "console.h"
 #include "headlessrunner.h"
+#include "joboutput.h"
+#include "refitjob.h"
 #include "hostlayer.h"
 #include "mainwindow.h"
 #include "recordfile.h"
@@ -124,6 +126,12 @@ int runTool(int &argc, char **argv, const char *backendName, const BackendFactor
         printTo(stderr, QStringLiteral("%1: ERROR: %2 (see --help)\n")
                                 .arg(QCoreApplication::applicationName(), options.error));
         return StatusError;
+    case ToolOptions::Mode::Refit: {
+        QFile out, err;
+        out.open(stdout, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        err.open(stderr, QIODevice::WriteOnly | QIODevice::Unbuffered);
+        return runRefit(options, JobOutput(&out, &err, options.json));
+    }
     default:
         break;
     }

@@ -40,6 +40,9 @@ public:
     // The same write without the pause: returns as soon as the host layer has taken the frame
     // or refused it.
     SendResult sendParam(MAG_PARAM param);
+    // Whether a parameter frame could go out now: the worker runs, a controller is connected
+    // and its parameter characteristic is known. Any thread.
+    bool canWrite() const { return isRunning() && link == Linked && paramHandle != 0; }
     // The caller has stopped waiting for the answer to the last frame: one that comes now is no
     // answer any more, and gets a console line only.
     void abandonWrite();

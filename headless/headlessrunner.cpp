@@ -1,38 +1,34 @@
 #include "headlessrunner.h"
 
-#include "devicelist.h"
 #include "resulttext.h"
 #include "stationarycheck.h"
-
-#include <QCoreApplication>
-#include <QIODevice>
 
 #include <algorithm>
 
 HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backend,
-                               QIODevice *out_, QIODevice *err_, QObject *parent)
+                               QIODevice *out, QIODevice *err, QObject *parent)
     : QObject(parent),
       options(options_),
       record(options_.recordPath, backend),
-      out(out_),
-      err(err_)
+      output(out, err, options_.json)
 {
     // Limits the user gave are kept to the millisecond, never cut short.
     deadline.setTimerType(Qt::PreciseTimer);
     secondTimer.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, this, &HeadlessRunner::deadlinePassed);
     secondTimer.setInterval(1000);
-    connect(&secondTimer, &QTimer::timeout, this, &HeadlessRunner::calibrationTick);
+    deadline.callOnTimeout(this, &HeadlessRunner::deadlinePassed);
+    secondTimer.callOnTimeout(this, &HeadlessRunner::calibrationTick);
 
     session.setAnswerTimeout(options.answerTimeoutMs);
+    session.setGateLimits(options.gate);
     connect(&session, &ControllerSession::dongleFailed, this,
             [this](const QString &message) { fail(QStringLiteral("no adapter: %1").arg(message.trimmed())); });
     connect(&session, &ControllerSession::dongleReady, this, [this] {
         if (phase != Phase::Adapter)
             return;
         phase = Phase::Scanning;
-        progress(options.list ? QStringLiteral("listing controllers for %1").arg(secondsText(options.connectTimeoutMs))
+        output.progress(options.list ? QStringLiteral("listing controllers for %1").arg(secondsText(options.connectTimeoutMs))
                               : QStringLiteral("looking for %1").arg(address()));
     });
     connect(&session, &ControllerSession::sightingReady, this, &HeadlessRunner::sightingReady);
@@ -41,7 +37,7 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
         if (phase != Phase::Connecting)
             return;
         deadline.stop();
-        progress(QStringLiteral("connected to %1").arg(address()));
+        output.progress(QStringLiteral("connected to %1").arg(address()));
         nextStep();
     });
     connect(&session, &ControllerSession::poseTaken, this, [this] {
@@ -62,10 +58,10 @@ void HeadlessRunner::start()
     if (phase != Phase::Idle)
         return;
     QString error;
-    if (!options.recordPath.isEmpty() && !record.check(&error)) {
-        finish(StatusError, QStringLiteral("ERROR: cannot write the record file %1").arg(error));
-        return;
-    }
+    if (!options.recordPath.isEmpty() && !record.check(&error))
+        return finish(StatusError, QStringLiteral("ERROR: cannot write the record file %1").arg(error));
+    if (!options.capturePath.isEmpty() && !session.openCapture(options.capturePath, &error))
+        return finish(StatusError, QStringLiteral("ERROR: cannot write the capture file %1").arg(error));
     if (options.calibrateSeconds > 0)
         steps.append(Step::Calibrate);
     if (options.save || options.write)
@@ -86,10 +82,9 @@ void HeadlessRunner::sightingReady(const QByteArray &seen)
         return;
     if (options.list) {
         ++listed;
-        const ControllerSession::Sighting sighting = session.sighting(seen);
-        const QString name = sighting.name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : sighting.name;
-        const JsonLine json = sightingLine(seen, name, sighting.rssi);
-        writeOut(sightingText(seen, name, sighting.rssi), &json);
+        const QString name = session.sightingName(seen);
+        const short rssi = session.sighting(seen).rssi;
+        output.result(sightingText(seen, name, rssi), sightingLine(seen, name, rssi));
     } else if (seen == options.address) {
         // The controller's name, if it has one, goes into the record.
         connectTarget();
@@ -100,11 +95,10 @@ void HeadlessRunner::connectTarget()
 {
     if (phase != Phase::Scanning)
         return;
-    const QString name = session.sighting(options.address).name;
-    const QString targetName = name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : name;
+    const QString name = session.sightingName(options.address);
     phase = Phase::Connecting;
-    progress(QStringLiteral("connecting to %1 (%2)").arg(address(), printableText(targetName)));
-    session.connectTo(options.address, targetName);
+    output.progress(QStringLiteral("connecting to %1 (%2)").arg(address(), printableText(name)));
+    session.connectTo(options.address, name);
 }
 
 void HeadlessRunner::linkEnded(const QString &why)
@@ -152,17 +146,16 @@ void HeadlessRunner::nextStep()
             finish(worstStatus, QStringLiteral("FAILED on %1: %2").arg(address(), failures.join(QStringLiteral("; "))));
         return;
     }
-    switch (steps[stepIndex++]) {
-    case Step::Calibrate:
+    const Step step = steps[stepIndex++];
+    if (step == Step::Calibrate)
         startCalibration();
-        break;
-    case Step::Write:
-        startWrite(options.save ? session.recording().values() : options.values);
-        break;
-    case Step::Check:
+    else if (step == Step::Check)
         startCheck();
-        break;
-    }
+    else if (options.save && !session.verdict().passed && !options.force)
+        finish(StatusFailed, QStringLiteral("FAILED on %1: the calibration failed its gate, nothing was written")
+                                     .arg(address()));
+    else
+        startWrite(options.save ? session.recording().values() : options.values);
 }
 
 // The window's way: a tick at once and then one a second, each folding the latest sample into
@@ -172,7 +165,7 @@ void HeadlessRunner::startCalibration()
     phase = Phase::Calibrating;
     session.startCalibration();
     secondsDone = 0;
-    progress(QStringLiteral("calibrating for %1 s: turn the unit slowly through every direction")
+    output.progress(QStringLiteral("calibrating for %1 s: turn the unit slowly through every direction")
                      .arg(options.calibrateSeconds));
     session.calibrationTick();
     secondTimer.start();
@@ -185,32 +178,41 @@ void HeadlessRunner::calibrationTick()
         return;
     ++secondsDone;
     session.calibrationTick();
-    // Progress, so on standard error; in JSON it says so, for a script that merges the two.
-    if (options.json)
-        err->write(session.calibrationProgress(secondsDone).toJson() + '\n');
-    else
-        progress(QStringLiteral("calibrate %1/%2 s: %3").arg(secondsDone).arg(options.calibrateSeconds)
-                         .arg(calibrationText(session.recording())));
+    output.progress(QStringLiteral("calibrate %1/%2 s: %3").arg(secondsDone).arg(options.calibrateSeconds)
+                            .arg(calibrationText(session.recording())), session.calibrationProgress(secondsDone));
     if (secondsDone >= options.calibrateSeconds)
         endCalibration(StatusSuccess);
 }
 
+// A whole recording is judged: it succeeds when it passes the gate, and each rule it fails is
+// told on standard error.
 void HeadlessRunner::endCalibration(int status, bool aborted)
 {
     secondTimer.stop();
     session.watchReports(ControllerSession::Reports::None, 0);
+    session.refreshQuality();
+    const GateVerdict &verdict = session.verdict();
+    if (status == StatusSuccess && !verdict.passed) {
+        status = StatusFailed;
+        failures << QStringLiteral("the calibration failed its gate");
+        for (const QString &reason : verdict.reasons)
+            output.progress(QStringLiteral("gate: ") + reason);
+    }
     report(session.calibrationLine(record, {status, QString(), aborted}),
-           QStringLiteral("calibrate: %1").arg(calibrationText(session.recording())), status);
-    if (status == StatusSuccess)
+           QStringLiteral("calibrate: %1").arg(qualityText(session.recording(), session.quality(), verdict)), status);
+    if (status != StatusError)
         nextStep();
 }
 
 void HeadlessRunner::startWrite(const MAG_PARAM &values)
 {
     phase = Phase::Writing;
-    progress(QStringLiteral("writing %1 to %2").arg(valueText(values), address()));
+    output.progress(QStringLiteral("writing %1 to %2").arg(valueText(values), address()));
     // The answer ends the write (writeFinished), or its absence once the answer time is up.
-    if (session.write(values, false) != ControllerSession::WriteStart::Sent)
+    const bool sent = session.write(values, false) == ControllerSession::WriteStart::Sent;
+    if (options.save)
+        session.markWriteJudged(session.verdict(), !session.verdict().passed);
+    if (!sent)
         endWrite(QStringLiteral("the frame could not be sent to %1").arg(address()));
 }
 
@@ -232,7 +234,7 @@ void HeadlessRunner::startCheck()
 {
     phase = Phase::Checking;
     session.startCheck();
-    progress(QStringLiteral("checking: keep the unit still (%1 samples)").arg(StationaryCheck::LastSample + 1));
+    output.progress(QStringLiteral("checking: keep the unit still (%1 samples)").arg(StationaryCheck::LastSample + 1));
     session.watchReports(ControllerSession::Reports::Orientation, options.answerTimeoutMs);
     // As the window's ticker would at once: the latest sample, if new, is the first one.
     checkSample();
@@ -272,11 +274,6 @@ void HeadlessRunner::fail(const QString &reason, int exitStatus, bool aborted)
     finish(exitStatus, QStringLiteral("ERROR: ") + reason);
 }
 
-void HeadlessRunner::stop(int signal, const QString &name)
-{
-    fail(QStringLiteral("stopped by %1").arg(name), 128 + signal, true);
-}
-
 void HeadlessRunner::finish(int status, const QString &message)
 {
     if (phase == Phase::Done)
@@ -285,26 +282,15 @@ void HeadlessRunner::finish(int status, const QString &message)
     deadline.stop();
     secondTimer.stop();
     session.close();
-    progress(message);
+    output.progress(message);
     emit finished(status);
 }
 
 void HeadlessRunner::report(const JsonLine &line, const QString &text, int status)
 {
-    writeOut(text, &line);
+    output.result(text, line);
     worstStatus = std::max(worstStatus, status);
     // A unit whose result cannot be recorded ends the job (at the next step).
     if (!options.recordPath.isEmpty() && recordError.isEmpty())
         record.append(line, &recordError);
-}
-
-void HeadlessRunner::writeOut(const QString &text, const JsonLine *json)
-{
-    out->write(options.json && json ? json->toJson() + '\n' : text.toUtf8() + '\n');
-}
-
-void HeadlessRunner::progress(const QString &text)
-{
-    const QString name = QCoreApplication::applicationName();
-    err->write((name.isEmpty() ? text : name + QStringLiteral(": ") + text).toUtf8() + '\n');
 }

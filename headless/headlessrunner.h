@@ -4,6 +4,7 @@
 #pragma once
 
 #include "controllersession.h"
+#include "joboutput.h"
 #include "recordfile.h"
 #include "tooloptions.h"
 
@@ -27,7 +28,7 @@ public:
     void start();
     // Stops the job at once, as signal `signal` (`name`) asks: the operation under way is
     // recorded as aborted, the link dropped, and the job ends with 128 + `signal`.
-    void stop(int signal, const QString &name);
+    void stop(int signal, const QString &name) { fail(QStringLiteral("stopped by %1").arg(name), 128 + signal, true); }
 
 signals:
     void finished(int status);
@@ -58,14 +59,11 @@ private:
 
     // Prints an operation's result and appends its record line.
     void report(const JsonLine &line, const QString &text, int status);
-    void writeOut(const QString &text, const JsonLine *json);
-    void progress(const QString &text);
     QString address() const { return QString::fromLatin1(options.address); }
 
     const ToolOptions options;
     const RecordFile record;
-    QIODevice *const out;
-    QIODevice *const err;
+    const JobOutput output;
     ControllerSession session;
 
     Phase phase = Phase::Idle;

@@ -44,6 +44,18 @@ void addOptions(QCommandLineParser &parser)
          "MAXX,MAXY,MAXZ,MINX,MINY,MINZ"},
         {"check", "Run the stationary check (keep the unit still) and print its three sums, "
                   "three means and the verdict."},
+        {"force", "With --save: write the calibration even when it fails the quality gate; the "
+                  "record says it was forced, and the job still ends with 1."},
+        {"min-coverage", "The gate: the least share of the sphere's 100 regions the samples must "
+                         "point into (default 85).", "PERCENT"},
+        {"max-fit-error", "The gate: the largest fit error of the six values (default 5).", "PERCENT"},
+        {"min-range", "The gate: the least range, max - min, of every axis (default 40).", "COUNTS"},
+        {"max-outlier-mads", "The gate: a sample further than this many median absolute "
+                             "deviations from the median radius is an outlier (default 5).", "MADS"},
+        {"capture", "Append every report of the job to FILE, one JSON line each (ms since the "
+                    "link came up, type, values), with each calibration start and tick.", "FILE"},
+        {"refit", "Replay a capture with no controller: print the calibration it held, its "
+                  "figures, the gate's verdict and the full ellipsoid fit.", "FILE"},
         {"json", "Print one JSON object per line instead of text."},
         {"record", "Append one JSON line per operation to FILE, creating it if needed. The "
                    "window takes it too: it records each save's answer and each check's "
@@ -112,7 +124,8 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     }
     if (!parser.positionalArguments().isEmpty())
         return failure(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    for (const char *name : {"address", "calibrate", "write", "record", "timeout"}) {
+    for (const char *name : {"address", "calibrate", "write", "record", "timeout", "min-coverage",
+                             "max-fit-error", "min-range", "max-outlier-mads", "capture", "refit"}) {
         if (parser.values(QLatin1String(name)).size() > 1)
             return failure(QStringLiteral("--%1 is given more than once").arg(QLatin1String(name)));
     }
@@ -127,6 +140,32 @@ ToolOptions parseToolOptions(const QStringList &arguments)
         return options;
     }
 
+    // The gate's limits, each a number within its range.
+    struct Limit { const char *name; double low, high; double *into; };
+    double minRange = options.gate.minAxisRange;
+    const Limit limits[] = {{"min-coverage", 0, 100, &options.gate.minCoverage},
+                            {"max-fit-error", 0, 100, &options.gate.maxFitError},
+                            {"min-range", 0, 400, &minRange},
+                            {"max-outlier-mads", 0.5, 1000, &options.gate.outlierMads}};
+    for (const Limit &limit : limits) {
+        if (!parser.isSet(QLatin1String(limit.name)))
+            continue;
+        bool ok = false;
+        const double value = parser.value(QLatin1String(limit.name)).toDouble(&ok);
+        if (!ok || !(value >= limit.low && value <= limit.high))
+            return failure(QStringLiteral("--%1 takes a number from %2 to %3")
+                                   .arg(QLatin1String(limit.name)).arg(limit.low).arg(limit.high));
+        *limit.into = value;
+    }
+    options.gate.minAxisRange = int(std::lround(minRange));
+
+    options.force = parser.isSet(QStringLiteral("force"));
+    options.capturePath = parser.value(QStringLiteral("capture"));
+    options.refitPath = parser.value(QStringLiteral("refit"));
+    for (const char *name : {"capture", "refit"}) {
+        if (parser.isSet(QLatin1String(name)) && parser.value(QLatin1String(name)).isEmpty())
+            return failure(QStringLiteral("--%1 needs a file name").arg(QLatin1String(name)));
+    }
     options.list = parser.isSet(QStringLiteral("list"));
     options.save = parser.isSet(QStringLiteral("save"));
     options.check = parser.isSet(QStringLiteral("check"));
@@ -162,6 +201,17 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     }
 
     const bool operation = options.calibrateSeconds > 0 || options.write || options.check;
+    if (!options.refitPath.isEmpty()) {
+        if (operation || options.list || !options.address.isEmpty() || !options.recordPath.isEmpty()
+                || !options.capturePath.isEmpty())
+            return failure(QStringLiteral("--refit runs alone: no controller, no operation, no record"));
+        options.mode = ToolOptions::Mode::Refit;
+        return options;
+    }
+    if (options.force && !options.save)
+        return failure(QStringLiteral("--force forces a save: it needs --save"));
+    if (!options.capturePath.isEmpty() && !operation)
+        return failure(QStringLiteral("--capture records a job's reports: it needs an operation"));
     if (options.save && !options.calibrateSeconds)
         return failure(QStringLiteral("--save saves a calibration: it needs --calibrate"));
     if (options.save && options.write)
@@ -180,7 +230,8 @@ ToolOptions parseToolOptions(const QStringList &arguments)
         options.mode = ToolOptions::Mode::Headless;
         return options;
     }
-    if (!options.address.isEmpty() || options.json || parser.isSet(QStringLiteral("timeout")))
+    // The window takes --record, the answer deadline (--timeout) and the gate's limits.
+    if (!options.address.isEmpty() || options.json)
         return failure(QStringLiteral("nothing to do: give --list, or --address with "
                                       "--calibrate, --write or --check"));
     options.mode = ToolOptions::Mode::Window;

@@ -2,6 +2,7 @@
 // how. Parsed before any application object exists, so that a job can run with no display.
 #pragma once
 
+#include "calibrationgate.h"
 #include "imutypes.h"
 #include "outcome.h"
 
@@ -13,6 +14,7 @@ struct ToolOptions {
     enum class Mode {
         Window,     // no option, or --record alone: the window
         Headless,   // a job: --list, or operations on --address
+        Refit,      // --refit: a capture replayed, no controller
         Help,
         Version,
         Error,      // bad usage; `error` says why
@@ -25,6 +27,10 @@ struct ToolOptions {
     QByteArray address;         // twelve capital hex digits
     int calibrateSeconds = 0;   // 0: no calibration
     bool save = false;          // write the calibration's extremes
+    bool force = false;         // ... even when they fail the gate
+    GateLimits gate;            // what a calibration must meet
+    QString capturePath;        // every report of the job, appended
+    QString refitPath;          // a capture to replay
     bool write = false;         // write `values`
     MAG_PARAM values;
     bool check = false;

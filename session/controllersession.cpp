@@ -1,7 +1,14 @@
 #include "controllersession.h"
 
+#include "threadorder.h"
+
+#include <QIODevice>
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 ControllerSession::ControllerSession(QObject *parent)
     : QObject(parent)
@@ -51,8 +58,11 @@ BtThread *ControllerSession::createWorker()
                     pendingSightings.push_back({QByteArray(addressText.constData(), addressText.size()),
                                                 QString(name.constData(), name.size()), rssi});
                 }
-                if (first)
+                if (first) {
+                    // A queued call that no signal of ours starts: the order is said here.
+                    ThreadOrder::release(ThreadOrder::queuedCallToken());
                     QMetaObject::invokeMethod(this, &ControllerSession::takeSightings, Qt::QueuedConnection);
+                }
             }, Qt::DirectConnection);
     return bt;
 }
@@ -108,6 +118,12 @@ void ControllerSession::takeSightings()
             QTimer::singleShot(NameWaitMs, this, [this, address] { makeReady(address); });
         }
     }
+}
+
+QString ControllerSession::sightingName(const QByteArray &address) const
+{
+    const QString name = sightings.value(address).name;
+    return name.isEmpty() ? QString::fromLatin1(DeviceList::UnknownName) : name;
 }
 
 void ControllerSession::makeReady(const QByteArray &address)
@@ -212,13 +228,44 @@ void ControllerSession::reportCame(Reports kind)
     if (linkState == Link::Up)
         return;
     linkState = Link::Up;
+    linkUpMs = clock.elapsed();
     emit linkUp();
+}
+
+JsonLine ControllerSession::captureLine(const char *type) const
+{
+    JsonLine line;
+    line.add("ms", double(clock.elapsed() - linkUpMs)).add("type", QLatin1String(type));
+    return line;
+}
+
+bool ControllerSession::openCapture(const QString &path, QString *error)
+{
+    captureFile.setFileName(path);
+    if (!captureFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = path + QStringLiteral(": ") + captureFile.errorString();
+        return false;
+    }
+    capture = &captureFile;
+    return true;
+}
+
+void ControllerSession::writeCapture(const JsonLine &line)
+{
+    capture->write(line.toJson() + '\n');
 }
 
 void ControllerSession::takeRaw(const IMU_RAW &sample)
 {
     ++reportsTaken;
     raw = sample;
+    if (capture) {
+        JsonLine line = captureLine("raw");
+        line.add("first", QJsonArray{raw.first_x, raw.first_y, raw.first_z})
+            .add("second", QJsonArray{raw.second_x, raw.second_y, raw.second_z})
+            .add("mag", QJsonArray{raw.mag_x, raw.mag_y, raw.mag_z});
+        writeCapture(line);
+    }
     if (recordingOn) {
         const int16_t mag[3] = {raw.mag_x, raw.mag_y, raw.mag_z};
         magRecording.addSample(mag);
@@ -231,6 +278,11 @@ void ControllerSession::takePose(const IMU_POS &pos)
 {
     ++reportsTaken;
     ++posesTaken;
+    if (capture) {
+        JsonLine line = captureLine("pose");
+        line.add("angles", QJsonArray{double(pos.angle1), double(pos.angle2), double(pos.angle3)});
+        writeCapture(line);
+    }
     stationary.takePose(pos);
     reportCame(Reports::Orientation);
     emit poseTaken();
@@ -240,7 +292,28 @@ void ControllerSession::startCalibration()
 {
     magRecording.start();
     recordingOn = true;
+    figures = MagQualityFigures();
+    judged = GateVerdict();
     calibrationStart = healthNow();
+    if (capture)
+        writeCapture(captureLine("start"));
+}
+
+void ControllerSession::refreshQuality()
+{
+    figures = magRecording.figures(limits.outlierMads);
+    judged = judgeCalibration(figures, limits);
+}
+
+GateVerdict ControllerSession::verdictFor(const MAG_PARAM &values) const
+{
+    GateVerdict verdict = judged;
+    const MAG_PARAM recorded = magRecording.values();
+    if (std::memcmp(&values, &recorded, sizeof values) != 0) {
+        verdict.passed = false;
+        verdict.reasons << QStringLiteral("the values shown are not yet the recording's: wait a second and save again");
+    }
+    return verdict;
 }
 
 void ControllerSession::startCheck()
@@ -273,6 +346,8 @@ ControllerSession::Health ControllerSession::healthNow() const
 bool ControllerSession::calibrationTick()
 {
     const int16_t latest[3] = {raw.mag_x, raw.mag_y, raw.mag_z};
+    if (capture)
+        writeCapture(captureLine("tick"));
     return magRecording.tick(latest);
 }
 
@@ -285,6 +360,8 @@ ControllerSession::WriteStart ControllerSession::write(const MAG_PARAM &values, 
     answer = WriteAnswer::None;
     answerPending = true;
     frameSent = false;
+    writeJudged = false;
+    writeForced = false;
     if (answerTimeoutMs > 0)
         answerTimer.start(answerTimeoutMs);
     const bool sent = holdCaller ? bt->saveParam(values)
@@ -297,6 +374,13 @@ ControllerSession::WriteStart ControllerSession::write(const MAG_PARAM &values, 
     }
     frameSent = true;
     return WriteStart::Sent;
+}
+
+void ControllerSession::markWriteJudged(const GateVerdict &verdict, bool forced)
+{
+    writeJudged = true;
+    writeVerdict = verdict;
+    writeForced = forced;
 }
 
 void ControllerSession::writeAnswered(BtThread::WriteOutcome outcome)
@@ -355,10 +439,19 @@ void ControllerSession::addEnd(JsonLine &line, const LineEnd &end)
         line.add("aborted", true);
 }
 
+void ControllerSession::addQuality(JsonLine &line, const GateVerdict &verdict) const
+{
+    line.add("quality", figuresJson(figures))
+        .add("gate", QJsonObject{{"passed", verdict.passed},
+                                 {"reasons", QJsonArray::fromStringList(verdict.reasons)},
+                                 {"limits", limitsJson(limits)}});
+}
+
 JsonLine ControllerSession::calibrationLine(const RecordFile &file, const LineEnd &end) const
 {
     JsonLine line = baseLine(file, "calibrate");
     addCalibrationFields(line, magRecording);
+    addQuality(line, judged);
     addHealth(line, calibrationStart);
     addEnd(line, end);
     return line;
@@ -369,7 +462,6 @@ JsonLine ControllerSession::calibrationProgress(int seconds) const
     JsonLine line;
     line.add("operation", QStringLiteral("calibrate")).add("seconds", seconds);
     addCalibrationFields(line, magRecording);
-    line.add("progress", true);
     return line;
 }
 
@@ -378,6 +470,10 @@ JsonLine ControllerSession::writeLine(const RecordFile &file, const LineEnd &end
     JsonLine line = baseLine(file, "write");
     addWriteFields(line, writtenValues, answer);
     line.add("sent", frameSent);
+    if (writeJudged) {
+        addQuality(line, writeVerdict);
+        line.add("forced", writeForced);
+    }
     addHealth(line, writeStart);
     LineEnd worst = end;
     worst.status = std::max(end.status, writeAnswerStatus(answer));

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "btthread.h"
+#include "calibrationgate.h"
 #include "checksession.h"
 #include "imutypes.h"
 #include "magrecording.h"
@@ -16,6 +17,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -32,6 +34,8 @@ struct LineEnd {
     QString reason;
     bool aborted = false;
 };
+
+class QIODevice;
 
 class ControllerSession : public QObject
 {
@@ -113,6 +117,30 @@ public:
     bool calibrationTick();
     const MagRecording &recording() const { return magRecording; }
 
+    // --- The recording's quality -------------------------------------------------------
+    void setGateLimits(const GateLimits &gate) { limits = gate; }
+    const GateLimits &gateLimits() const { return limits; }
+    // Works the figures out anew and judges them: at most once a second, and before a save.
+    void refreshQuality();
+    const MagQualityFigures &quality() const { return figures; }
+    const GateVerdict &verdict() const { return judged; }
+    // The verdict on `values` as they would be written: the recording's own, with one reason
+    // more when they are not (yet) the recording's extremes.
+    GateVerdict verdictFor(const MAG_PARAM &values) const;
+    // Whether a parameter frame could go out now: the worker runs and a controller is
+    // connected whose parameter characteristic is known.
+    bool frameCanGoOut() const { return bt && bt->canWrite(); }
+
+    // --- A capture of the job ----------------------------------------------------------
+    // Every report from now on, and each calibration start and tick, appended to `file` as a
+    // JSON line (null: none): the time since the link came up, its type, its decoded values.
+    // refit() replays such a file.
+    void setCapture(QIODevice *file) { capture = file; }
+    // The same into the file at `path`, appended. False, and why in `error`, when it cannot be.
+    bool openCapture(const QString &path, QString *error);
+    // The name `address` advertised, or the one a controller without a name goes by.
+    QString sightingName(const QByteArray &address) const;
+
     // --- A parameter write -------------------------------------------------------------
     enum class WriteStart {
         NoWorker,   // nothing to send with
@@ -122,6 +150,9 @@ public:
     // Sends `values`. `holdCaller`: the caller waits a second once the frame went out, as
     // the controller expects between a frame and what follows.
     WriteStart write(const MAG_PARAM &values, bool holdCaller);
+    // The write under way saves the recording: its line holds the figures and `verdict`, and
+    // whether the user wrote it although it failed (`forced`). Call right after write().
+    void markWriteJudged(const GateVerdict &verdict, bool forced);
     // How long a write that went out waits for its answer before it ends with none (0: it
     // waits for as long as it takes).
     void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
@@ -149,6 +180,8 @@ public:
     // The status follows from the answer unless `end` gives a worse one.
     JsonLine writeLine(const RecordFile &file, const LineEnd &end = LineEnd()) const;
     JsonLine checkLine(const RecordFile &file, const LineEnd &end) const;
+    // The figures, the limits and the verdict, as a calibration's line and a save's hold them.
+    void addQuality(JsonLine &line, const GateVerdict &verdict) const;
 
 signals:
     void dongleReady();
@@ -216,11 +249,23 @@ private:
     IMU_RAW raw;
     MagRecording magRecording;
     bool recordingOn = false;
+    GateLimits limits;
+    MagQualityFigures figures;
+    GateVerdict judged;
+
+    QIODevice *capture = nullptr;
+    QFile captureFile;
+    qint64 linkUpMs = 0;
+    JsonLine captureLine(const char *type) const;
+    void writeCapture(const JsonLine &line);
 
     MAG_PARAM writtenValues;
     WriteAnswer answer = WriteAnswer::None;
     bool answerPending = false;
     bool frameSent = false;
+    bool writeJudged = false;
+    bool writeForced = false;
+    GateVerdict writeVerdict;
     // The next WriteAnswer announcement is the text of an answer this session took.
     bool announceAnswer = false;
     int answerTimeoutMs = 0;

@@ -35,6 +35,17 @@ QString calibrationText(const MagRecording &recording)
             .arg(QString::number(recording.coverage(), 'f', 0));
 }
 
+QString qualityText(const MagRecording &recording, const MagQualityFigures &figures, const GateVerdict &verdict)
+{
+    auto percent = [](const std::optional<double> &v) {
+        return v ? QString::number(*v, 'f', 1) + QLatin1Char('%') : QStringLiteral("?");
+    };
+    return QStringLiteral("%1  fit error %2  full fit %3  field %4  outliers %5  %6")
+            .arg(calibrationText(recording), percent(figures.fitError), percent(figures.fullFitError))
+            .arg(figures.field, 0, 'f', 0).arg(figures.outliers)
+            .arg(verdict.passed ? QStringLiteral("passed") : QStringLiteral("failed"));
+}
+
 QString checkText(const CheckSession &check, bool passed)
 {
     const double *sums = check.sums();

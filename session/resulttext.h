@@ -1,6 +1,7 @@
 // Results as a terminal shows them, one line each: what the command line prints.
 #pragma once
 
+#include "calibrationgate.h"
 #include "imutypes.h"
 
 #include <QString>
@@ -18,6 +19,8 @@ QString secondsText(int ms);
 QString valueText(const MAG_PARAM &values);
 // "max 1 2 3  min -4 -5 -6  coverage 42%"
 QString calibrationText(const MagRecording &recording);
+// The same with the figures and the gate's verdict: "...  fit error 2.1%  field 150  passed".
+QString qualityText(const MagRecording &recording, const MagQualityFigures &figures, const GateVerdict &verdict);
 // "sums ...  means ...  samples 1001  passed"
 QString checkText(const CheckSession &check, bool passed);
 // "00025B0A1C01   -52 dBm  IMU Controller A", and the same as JSON: a controller a list shows.
