@@ -38,6 +38,8 @@ public:
     // Each save's answer and each check's verdict are appended to `record` (null: none).
     // The caller keeps it alive while the window exists.
     void setRecordFile(const RecordFile *record) { recordFile = record; }
+    // The limits the check's verdict is judged by (the defaults until this is called).
+    void setCheckLimits(const StationaryCheck::Limits &limits) { session.setCheckLimits(limits); }
 
 private slots:
     void mousePressEvent(QMouseEvent *event) override;

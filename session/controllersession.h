@@ -122,6 +122,7 @@ public:
 
     // --- The stationary check ----------------------------------------------------------
     void startCheck() { stationary.start(); }
+    void setCheckLimits(const StationaryCheck::Limits &limits) { stationary.setLimits(limits); }
     CheckSession::Tick checkTick() { return stationary.tick(); }
     const CheckSession &check() const { return stationary; }
 
