@@ -13,7 +13,7 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
                                QIODevice *out_, QIODevice *err_, QObject *parent)
     : QObject(parent),
       options(options_),
-      record(options_.recordPath, backend),
+      record(options_.recordPath, backend, options_.identity, options_.limits),
       out(out_),
       err(err_)
 {
@@ -26,6 +26,7 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
     connect(&secondTimer, &QTimer::timeout, this, &HeadlessRunner::calibrationTick);
 
     session.setAnswerTimeout(options.answerTimeoutMs);
+    session.setCheckLimits(options.limits.values.check);
     connect(&session, &ControllerSession::dongleFailed, this,
             [this](const QString &message) { fail(QStringLiteral("no adapter: %1").arg(message.trimmed())); });
     connect(&session, &ControllerSession::dongleReady, this, [this] {
@@ -275,11 +276,13 @@ void HeadlessRunner::finish(int status, const QString &message)
 
 void HeadlessRunner::report(const JsonLine &line, const QString &text, int status)
 {
-    writeOut(text, &line);
     worstStatus = std::max(worstStatus, status);
-    // A unit whose result cannot be recorded ends the job (at the next step).
+    // A unit whose result cannot be recorded ends the job (at the next step). What is printed
+    // is the line as recorded, its attempt counted.
+    JsonLine recorded = line;
     if (!options.recordPath.isEmpty() && recordError.isEmpty())
-        record.append(line, &recordError);
+        record.append(line, &recordError, &recorded);
+    writeOut(text, &recorded);
 }
 
 void HeadlessRunner::writeOut(const QString &text, const JsonLine *json)

@@ -1,6 +1,7 @@
 #include "tooloptions.h"
 
 #include "protocol.h"
+#include "resulttext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,8 +23,9 @@ const char Statuses[] =
     "\nExit status:\n"
     "  0  every operation succeeded: the controller answered success, the check passed\n"
     "  1  the controller answered \"fail\", or the check failed\n"
-    "  2  the job could not finish: bad usage, no adapter, controller not found,\n"
-    "     connection failed, link lost, no answer in time, no reports\n";
+    "  2  the job could not finish: bad usage, a limits or record file that cannot be\n"
+    "     used, no adapter, controller not found, connection failed, link lost, no\n"
+    "     answer in time, no reports\n";
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -45,9 +47,17 @@ void addOptions(QCommandLineParser &parser)
         {"check", "Run the stationary check (keep the unit still) and print its three sums, "
                   "three means and the verdict."},
         {"json", "Print one JSON object per line instead of text."},
-        {"record", "Append one JSON line per operation to FILE, creating it if needed. The "
-                   "window takes it too: it records each save's answer and each check's "
-                   "verdict.", "FILE"},
+        {"record", "Append one JSON line per operation to FILE (a regular file), creating it "
+                   "if needed. The window takes it too: it records each save's answer and each "
+                   "check's verdict.", "FILE"},
+        {"serial", "The unit's serial number, into every record line; each line counts the "
+                   "attempts at its operation on this serial.", "TEXT"},
+        {"operator", "The operator, into every record line.", "TEXT"},
+        {"station", "The station, into every record line. Each of --serial, --operator and "
+                    "--station takes 1 to 64 printable characters.", "TEXT"},
+        {"limits", "Judge by the limits in FILE (JSON, such as {\"check\": {\"angle1\": 1.0, "
+                   "\"angle2\": 0.1, \"angle3\": 0.6}}) instead of the defaults; every record line "
+                   "holds the limits used and the file's SHA-256. The window takes it too.", "FILE"},
         {"timeout", "Limit for finding the adapter, finding the controller and connecting "
                     "(default 15), and for each answer (default 5).", "SECONDS"},
     });
@@ -79,6 +89,26 @@ ToolOptions failure(const QString &error)
     return options;
 }
 
+// What is wrong with a serial number, operator or station as given, or nothing. A barcode
+// scanner types them: printable characters, no space at either end (it would make one unit
+// two serials).
+QString identityError(const QString &option, const QString &text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("%1 needs a text of 1 to %2 characters").arg(option).arg(IdentityMaxChars);
+    const QVector<uint> characters = text.toUcs4();
+    const QString shown = printableText(text);
+    if (characters.size() > IdentityMaxChars)
+        return QStringLiteral("%1 '%2' is longer than %3 characters").arg(option, shown).arg(IdentityMaxChars);
+    for (const uint character : characters) {
+        if (!printableCharacter(character))
+            return QStringLiteral("%1 '%2' holds a character that is not printable").arg(option, shown);
+    }
+    if (QChar::isSpace(characters.first()) || QChar::isSpace(characters.last()))
+        return QStringLiteral("%1 '%2' begins or ends with a space").arg(option, shown);
+    return QString();
+}
+
 } // namespace
 
 QString toolHelpText()
@@ -105,14 +135,18 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     QCommandLineParser parser;
     addOptions(parser);
     if (!parser.parse(arguments)) {
+        // An unknown option is shown as given, made safe to print.
+        if (!parser.unknownOptionNames().isEmpty())
+            return failure(QStringLiteral("unknown option '%1'").arg(printableText(parser.unknownOptionNames().first())));
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
             error.chop(1);
-        return failure(error);
+        return failure(printableText(error, ShownPathChars));
     }
     if (!parser.positionalArguments().isEmpty())
-        return failure(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    for (const char *name : {"address", "calibrate", "write", "record", "timeout"}) {
+        return failure(QStringLiteral("unexpected argument '%1'").arg(printableText(parser.positionalArguments().first())));
+    for (const char *name : {"address", "calibrate", "write", "record", "timeout", "serial", "operator",
+                             "station", "limits"}) {
         if (parser.values(QLatin1String(name)).size() > 1)
             return failure(QStringLiteral("--%1 is given more than once").arg(QLatin1String(name)));
     }
@@ -134,12 +168,32 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     options.recordPath = parser.value(QStringLiteral("record"));
     if (parser.isSet(QStringLiteral("record")) && options.recordPath.isEmpty())
         return failure(QStringLiteral("--record needs a file name"));
+    const struct {
+        const char *option;
+        QString *text;
+    } identity[] = {{"serial", &options.identity.serial},
+                    {"operator", &options.identity.operatorName},
+                    {"station", &options.identity.station}};
+    bool identified = false;
+    for (const auto &given : identity) {
+        const QString option = QLatin1String(given.option);
+        if (!parser.isSet(option))
+            continue;
+        identified = true;
+        *given.text = parser.value(option);
+        const QString error = identityError(QStringLiteral("--") + option, *given.text);
+        if (!error.isEmpty())
+            return failure(error);
+    }
+    const QString limitsPath = parser.value(QStringLiteral("limits"));
+    if (parser.isSet(QStringLiteral("limits")) && limitsPath.isEmpty())
+        return failure(QStringLiteral("--limits needs a file name"));
 
     if (parser.isSet(QStringLiteral("address"))) {
         options.address = addressTextFromOption(parser.value(QStringLiteral("address")));
         if (options.address.isEmpty())
             return failure(QStringLiteral("--address '%1' is not 12 hexadecimal digits")
-                                   .arg(parser.value(QStringLiteral("address"))));
+                                   .arg(printableText(parser.value(QStringLiteral("address")))));
     }
     if (parser.isSet(QStringLiteral("calibrate"))) {
         bool ok = false;
@@ -169,8 +223,9 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     if (options.list) {
         if (operation || !options.address.isEmpty())
             return failure(QStringLiteral("--list runs alone: no --address and no operation"));
-        if (!options.recordPath.isEmpty())
-            return failure(QStringLiteral("--list records nothing: leave out --record"));
+        if (!options.recordPath.isEmpty() || identified || !limitsPath.isEmpty())
+            return failure(QStringLiteral("--list records and judges nothing: leave out --record, "
+                                          "--serial, --operator, --station and --limits"));
         options.mode = ToolOptions::Mode::Headless;
         return options;
     }
@@ -178,11 +233,15 @@ ToolOptions parseToolOptions(const QStringList &arguments)
         if (options.address.isEmpty())
             return failure(QStringLiteral("--calibrate, --write and --check need --address"));
         options.mode = ToolOptions::Mode::Headless;
-        return options;
-    }
-    if (!options.address.isEmpty() || options.json || parser.isSet(QStringLiteral("timeout")))
+    } else if (!options.address.isEmpty() || options.json || parser.isSet(QStringLiteral("timeout"))) {
         return failure(QStringLiteral("nothing to do: give --list, or --address with "
                                       "--calibrate, --write or --check"));
-    options.mode = ToolOptions::Mode::Window;
+    } else {
+        options.mode = ToolOptions::Mode::Window;
+    }
+    // Read last, once the rest is known to be sound, and before anything is connected or shown.
+    QString limitsError;
+    if (!limitsPath.isEmpty() && !loadLimitsFile(limitsPath, &options.limits, &limitsError))
+        return failure(limitsError);
     return options;
 }

@@ -20,7 +20,8 @@ namespace {
 // The fields of a record line, by operation.
 QStringList recordFields(const QString &operation)
 {
-    QStringList fields{"time", "tool", "backend", "address", "name", "operation", "status"};
+    QStringList fields{"time", "tool", "backend", "station", "operator", "address", "name", "serial",
+                       "operation", "attempt", "limits", "limitsSha256", "status"};
     if (operation == "write")
         fields << "values" << "answer";
     else if (operation == "calibrate")
