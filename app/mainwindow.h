@@ -40,6 +40,8 @@ public:
     void setRecordFile(const RecordFile *record) { recordFile = record; }
     // How long a save waits for the controller's answer before it shows "Write data fail!".
     void setAnswerTimeout(int ms) { session.setAnswerTimeout(ms); }
+    // The limits the check's verdict is judged by (the defaults until this is called).
+    void setCheckLimits(const StationaryCheck::Limits &limits) { session.setCheckLimits(limits); }
 
 private slots:
     void mousePressEvent(QMouseEvent *event) override;

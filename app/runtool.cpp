@@ -8,6 +8,7 @@
 #include "mainwindow.h"
 #include "recordfile.h"
 #include "stopsignals.h"
+#include "resulttext.h"
 #include "tooloptions.h"
 
 #include <QApplication>
@@ -39,15 +40,16 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     // A record that cannot be written is reported before the window needs a display.
     std::unique_ptr<RecordFile> record;
     if (!options.recordPath.isEmpty()) {
-        record.reset(new RecordFile(options.recordPath, backendName));
+        record.reset(new RecordFile(options.recordPath, backendName, options.identity, options.limits));
         QString error;
         if (!record->check(&error)) {
             printTo(stderr, QStringLiteral("%1: ERROR: cannot write the record file %2\n")
-                                    .arg(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName(), error));
+                                    .arg(printableText(QFileInfo(QString::fromLocal8Bit(argv[0])).fileName()), error));
             return StatusError;
         }
     }
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(printableText(QCoreApplication::applicationName()));
 
     const std::unique_ptr<HostBackend> backend = makeBackend();
     // Installed before the window, so before any search can start a worker; the window's
@@ -56,6 +58,7 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     MainWindow *window = new MainWindow;
     window->setRecordFile(record.get());
     window->setAnswerTimeout(options.answerTimeoutMs);
+    window->setCheckLimits(options.limits.values.check);
     window->setWindowOpacity(0.95);
     // A signal closes the window as its close button would: the link is dropped on the way out.
     StopSignals stopSignals;
@@ -114,6 +117,8 @@ int runTool(int &argc, char **argv, const char *backendName, const BackendFactor
         return runWindow(argc, argv, options, backend, makeBackend);
 
     QCoreApplication app(argc, argv);
+    // The program's name begins every message; it is the user's to choose, like an argument.
+    QCoreApplication::setApplicationName(printableText(QCoreApplication::applicationName()));
     switch (options.mode) {
     case ToolOptions::Mode::Help:
         printTo(stdout, toolHelpText());

@@ -8,9 +8,9 @@ class HostBackend;
 
 using BackendFactory = std::function<std::unique_ptr<HostBackend>()>;
 
-// Reads the options. Without any (or with --record alone) it shows the window; with --list or
-// operations it runs the job without a window; --help, --version and bad usage print and
-// return. The backend is made by `makeBackend` once the application object exists, installed
+// Reads the options. Without any (or with only --record, identity and --limits) it shows the
+// window; with --list or operations it runs the job without a window; --help, --version and
+// bad usage print and return. The backend is made by `makeBackend` once the application object exists, installed
 // before the worker can start, and removed after everything that used it is gone. `backendName`
 // ("adapter" or "virtual") goes into the record. Returns the process's exit status.
 int runTool(int &argc, char **argv, const char *backendName, const BackendFactory &makeBackend);

@@ -41,5 +41,5 @@ double CheckSession::mean(int angle) const
 
 bool CheckSession::passed() const
 {
-    return StationaryCheck::passed(checkSum);
+    return StationaryCheck::passed(checkSum, checkLimits);
 }

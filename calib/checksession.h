@@ -4,6 +4,7 @@
 #pragma once
 
 #include "imutypes.h"
+#include "stationarycheck.h"
 
 class CheckSession
 {
@@ -33,6 +34,9 @@ public:
     const double *sums() const { return checkSum; }
     // Each sum divided by the 1000 changes the limits are set for.
     double mean(int angle) const;
+    // The limits passed() judges by: the defaults until a station sets its own.
+    void setLimits(const StationaryCheck::Limits &limits) { checkLimits = limits; }
+    const StationaryCheck::Limits &limits() const { return checkLimits; }
     bool passed() const;
 
 private:
@@ -45,4 +49,5 @@ private:
     bool checkActive = true;
     int checkCount = 0;
     double checkSum[3] = {0.0, 0.0, 0.0};
+    StationaryCheck::Limits checkLimits;
 };

@@ -6,7 +6,6 @@ namespace StationaryCheck {
 
 namespace {
 constexpr int ProgressFullWidth = 655;
-constexpr double Limits[3] = {1.0, 0.1, 0.6};
 } // namespace
 
 float angleChange(float previous, float current)
@@ -41,11 +40,12 @@ QString percentRichText(int checkCount)
            + QStringLiteral("%</span></p></body></html>");
 }
 
-bool passed(const double sum[3])
+bool passed(const double sum[3], const Limits &limits)
 {
+    const double limit[3] = {limits.angle1, limits.angle2, limits.angle3};
     for (int i = 0; i < 3; ++i) {
         // Written as "not below" so that NaN fails as well.
-        if (!(std::fabs(sum[i]) / LastSample < Limits[i]))
+        if (!(std::fabs(sum[i]) / LastSample < limit[i]))
             return false;
     }
     return true;

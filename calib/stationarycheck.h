@@ -25,8 +25,16 @@ int percent(int checkCount);
 // The rich text of the percentage label.
 QString percentRichText(int checkCount);
 
-// True when the mean change per sample stays under 1.0, 0.1 and 0.6 degrees for the three
-// angles; a sum that is not a number fails.
-bool passed(const double sum[3]);
+// The mean change per sample, in degrees, that each angle must stay under for the check to
+// pass. A station may set its own (a limits file); these are the defaults.
+struct Limits {
+    double angle1 = 1.0;
+    double angle2 = 0.1;
+    double angle3 = 0.6;
+};
+
+// True when the mean change per sample of each angle stays under its limit; a sum that is
+// not a number fails.
+bool passed(const double sum[3], const Limits &limits);
 
 } // namespace StationaryCheck

@@ -9,7 +9,7 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
                                QIODevice *out, QIODevice *err, QObject *parent)
     : QObject(parent),
       options(options_),
-      record(options_.recordPath, backend),
+      record(options_.recordPath, backend, options_.identity, options_.limits),
       output(out, err, options_.json)
 {
     // Limits the user gave are kept to the millisecond, never cut short.
@@ -21,7 +21,8 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
     secondTimer.callOnTimeout(this, &HeadlessRunner::calibrationTick);
 
     session.setAnswerTimeout(options.answerTimeoutMs);
-    session.setGateLimits(options.gate);
+    session.setGateLimits(options.limits.values.gate);
+    session.setCheckLimits(options.limits.values.check);
     connect(&session, &ControllerSession::dongleFailed, this,
             [this](const QString &message) { fail(QStringLiteral("no adapter: %1").arg(message.trimmed())); });
     connect(&session, &ControllerSession::dongleReady, this, [this] {
@@ -288,9 +289,11 @@ void HeadlessRunner::finish(int status, const QString &message)
 
 void HeadlessRunner::report(const JsonLine &line, const QString &text, int status)
 {
-    output.result(text, line);
     worstStatus = std::max(worstStatus, status);
-    // A unit whose result cannot be recorded ends the job (at the next step).
+    // A unit whose result cannot be recorded ends the job (at the next step). What is printed
+    // is the line as recorded, its attempt counted.
+    JsonLine recorded = line;
     if (!options.recordPath.isEmpty() && recordError.isEmpty())
-        record.append(line, &recordError);
+        record.append(line, &recordError, &recorded);
+    output.result(text, recorded);
 }

@@ -15,7 +15,7 @@ int runRefit(const ToolOptions &options, const JobOutput &output)
     QString error;
     if (!file.open(QIODevice::ReadOnly))
         error = file.errorString();
-    else if (!refitCapture(file, options.gate, &refit, &error))
+    else if (!refitCapture(file, options.limits.values.gate, &refit, &error))
         error = QStringLiteral("not a capture: %1").arg(error);
     if (!error.isEmpty()) {
         output.progress(QStringLiteral("ERROR: cannot refit %1: %2").arg(printableText(options.refitPath), error));
@@ -28,7 +28,7 @@ int runRefit(const ToolOptions &options, const JobOutput &output)
     line.add("quality", figuresJson(refit.figures))
         .add("gate", QJsonObject{{"passed", refit.verdict.passed},
                                  {"reasons", QJsonArray::fromStringList(refit.verdict.reasons)},
-                                 {"limits", limitsJson(options.gate)}});
+                                 {"limits", limitsJson(options.limits.values.gate)}});
     QString text = QStringLiteral("refit: %1").arg(qualityText(refit.recording, refit.figures, refit.verdict));
     if (const auto &fit = refit.figures.fit) {
         text += QStringLiteral("\nellipsoid: centre %1 %2 %3  radii %4 %5 %6  tilt %7 degrees")

@@ -1,6 +1,7 @@
 #include "tooloptions.h"
 
 #include "protocol.h"
+#include "resulttext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,8 +23,9 @@ const char Statuses[] =
     "\nExit status:\n"
     "  0  every operation succeeded: the controller answered success, the check passed\n"
     "  1  the controller answered \"fail\", or the check failed\n"
-    "  2  the job could not finish: bad usage, no adapter, controller not found,\n"
-    "     connection failed, link lost, no answer in time, no reports\n";
+    "  2  the job could not finish: bad usage, a limits or record file that cannot be\n"
+    "     used, no adapter, controller not found, connection failed, link lost, no\n"
+    "     answer in time, no reports\n";
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -57,9 +59,17 @@ void addOptions(QCommandLineParser &parser)
         {"refit", "Replay a capture with no controller: print the calibration it held, its "
                   "figures, the gate's verdict and the full ellipsoid fit.", "FILE"},
         {"json", "Print one JSON object per line instead of text."},
-        {"record", "Append one JSON line per operation to FILE, creating it if needed. The "
-                   "window takes it too: it records each save's answer and each check's "
-                   "verdict.", "FILE"},
+        {"record", "Append one JSON line per operation to FILE (a regular file), creating it "
+                   "if needed. The window takes it too: it records each save's answer and each "
+                   "check's verdict.", "FILE"},
+        {"serial", "The unit's serial number, into every record line; each line counts the "
+                   "attempts at its operation on this serial.", "TEXT"},
+        {"operator", "The operator, into every record line.", "TEXT"},
+        {"station", "The station, into every record line. Each of --serial, --operator and "
+                    "--station takes 1 to 64 printable characters.", "TEXT"},
+        {"limits", "Judge by the limits in FILE (JSON, such as {\"check\": {\"angle1\": 1.0, "
+                   "\"angle2\": 0.1, \"angle3\": 0.6}}) instead of the defaults; every record line "
+                   "holds the limits used and the file's SHA-256. The window takes it too.", "FILE"},
         {"timeout", "Limit for finding the adapter, finding the controller and connecting "
                     "(default 15), and for each answer (default 5).", "SECONDS"},
     });
@@ -91,6 +101,26 @@ ToolOptions failure(const QString &error)
     return options;
 }
 
+// What is wrong with a serial number, operator or station as given, or nothing. A barcode
+// scanner types them: printable characters, no space at either end (it would make one unit
+// two serials).
+QString identityError(const QString &option, const QString &text)
+{
+    if (text.isEmpty())
+        return QStringLiteral("%1 needs a text of 1 to %2 characters").arg(option).arg(IdentityMaxChars);
+    const QVector<uint> characters = text.toUcs4();
+    const QString shown = printableText(text);
+    if (characters.size() > IdentityMaxChars)
+        return QStringLiteral("%1 '%2' is longer than %3 characters").arg(option, shown).arg(IdentityMaxChars);
+    for (const uint character : characters) {
+        if (!printableCharacter(character))
+            return QStringLiteral("%1 '%2' holds a character that is not printable").arg(option, shown);
+    }
+    if (QChar::isSpace(characters.first()) || QChar::isSpace(characters.last()))
+        return QStringLiteral("%1 '%2' begins or ends with a space").arg(option, shown);
+    return QString();
+}
+
 } // namespace
 
 QString toolHelpText()
@@ -117,15 +147,19 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     QCommandLineParser parser;
     addOptions(parser);
     if (!parser.parse(arguments)) {
+        // An unknown option is shown as given, made safe to print.
+        if (!parser.unknownOptionNames().isEmpty())
+            return failure(QStringLiteral("unknown option '%1'").arg(printableText(parser.unknownOptionNames().first())));
         QString error = parser.errorText();
         if (error.endsWith(QLatin1Char('.')))
             error.chop(1);
-        return failure(error);
+        return failure(printableText(error, ShownPathChars));
     }
     if (!parser.positionalArguments().isEmpty())
-        return failure(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()));
-    for (const char *name : {"address", "calibrate", "write", "record", "timeout", "min-coverage",
-                             "max-fit-error", "min-range", "max-outlier-mads", "capture", "refit"}) {
+        return failure(QStringLiteral("unexpected argument '%1'").arg(printableText(parser.positionalArguments().first())));
+    for (const char *name : {"address", "calibrate", "write", "record", "timeout", "serial", "operator",
+                             "station", "limits", "min-coverage", "max-fit-error", "min-range",
+                             "max-outlier-mads", "capture", "refit"}) {
         if (parser.values(QLatin1String(name)).size() > 1)
             return failure(QStringLiteral("--%1 is given more than once").arg(QLatin1String(name)));
     }
@@ -139,25 +173,6 @@ ToolOptions parseToolOptions(const QStringList &arguments)
         options.mode = ToolOptions::Mode::Version;
         return options;
     }
-
-    // The gate's limits, each a number within its range.
-    struct Limit { const char *name; double low, high; double *into; };
-    double minRange = options.gate.minAxisRange;
-    const Limit limits[] = {{"min-coverage", 0, 100, &options.gate.minCoverage},
-                            {"max-fit-error", 0, 100, &options.gate.maxFitError},
-                            {"min-range", 0, 400, &minRange},
-                            {"max-outlier-mads", 0.5, 1000, &options.gate.outlierMads}};
-    for (const Limit &limit : limits) {
-        if (!parser.isSet(QLatin1String(limit.name)))
-            continue;
-        bool ok = false;
-        const double value = parser.value(QLatin1String(limit.name)).toDouble(&ok);
-        if (!ok || !(value >= limit.low && value <= limit.high))
-            return failure(QStringLiteral("--%1 takes a number from %2 to %3")
-                                   .arg(QLatin1String(limit.name)).arg(limit.low).arg(limit.high));
-        *limit.into = value;
-    }
-    options.gate.minAxisRange = int(std::lround(minRange));
 
     options.force = parser.isSet(QStringLiteral("force"));
     options.capturePath = parser.value(QStringLiteral("capture"));
@@ -173,12 +188,32 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     options.recordPath = parser.value(QStringLiteral("record"));
     if (parser.isSet(QStringLiteral("record")) && options.recordPath.isEmpty())
         return failure(QStringLiteral("--record needs a file name"));
+    const struct {
+        const char *option;
+        QString *text;
+    } identity[] = {{"serial", &options.identity.serial},
+                    {"operator", &options.identity.operatorName},
+                    {"station", &options.identity.station}};
+    bool identified = false;
+    for (const auto &given : identity) {
+        const QString option = QLatin1String(given.option);
+        if (!parser.isSet(option))
+            continue;
+        identified = true;
+        *given.text = parser.value(option);
+        const QString error = identityError(QStringLiteral("--") + option, *given.text);
+        if (!error.isEmpty())
+            return failure(error);
+    }
+    const QString limitsPath = parser.value(QStringLiteral("limits"));
+    if (parser.isSet(QStringLiteral("limits")) && limitsPath.isEmpty())
+        return failure(QStringLiteral("--limits needs a file name"));
 
     if (parser.isSet(QStringLiteral("address"))) {
         options.address = addressTextFromOption(parser.value(QStringLiteral("address")));
         if (options.address.isEmpty())
             return failure(QStringLiteral("--address '%1' is not 12 hexadecimal digits")
-                                   .arg(parser.value(QStringLiteral("address"))));
+                                   .arg(printableText(parser.value(QStringLiteral("address")))));
     }
     if (parser.isSet(QStringLiteral("calibrate"))) {
         bool ok = false;
@@ -201,13 +236,6 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     }
 
     const bool operation = options.calibrateSeconds > 0 || options.write || options.check;
-    if (!options.refitPath.isEmpty()) {
-        if (operation || options.list || !options.address.isEmpty() || !options.recordPath.isEmpty()
-                || !options.capturePath.isEmpty())
-            return failure(QStringLiteral("--refit runs alone: no controller, no operation, no record"));
-        options.mode = ToolOptions::Mode::Refit;
-        return options;
-    }
     if (options.force && !options.save)
         return failure(QStringLiteral("--force forces a save: it needs --save"));
     if (!options.capturePath.isEmpty() && !operation)
@@ -216,24 +244,43 @@ ToolOptions parseToolOptions(const QStringList &arguments)
         return failure(QStringLiteral("--save saves a calibration: it needs --calibrate"));
     if (options.save && options.write)
         return failure(QStringLiteral("--save and --write both write values: give one of them"));
-    if (options.list) {
+    if (!options.refitPath.isEmpty()) {
+        if (operation || options.list || !options.address.isEmpty() || !options.recordPath.isEmpty())
+            return failure(QStringLiteral("--refit runs alone: no controller, no operation, no record"));
+        options.mode = ToolOptions::Mode::Refit;
+    } else if (options.list) {
         if (operation || !options.address.isEmpty())
             return failure(QStringLiteral("--list runs alone: no --address and no operation"));
-        if (!options.recordPath.isEmpty())
-            return failure(QStringLiteral("--list records nothing: leave out --record"));
+        if (!options.recordPath.isEmpty() || identified || !limitsPath.isEmpty())
+            return failure(QStringLiteral("--list records and judges nothing: leave out --record, "
+                                          "--serial, --operator, --station and --limits"));
         options.mode = ToolOptions::Mode::Headless;
         return options;
-    }
-    if (operation) {
+    } else if (operation) {
         if (options.address.isEmpty())
             return failure(QStringLiteral("--calibrate, --write and --check need --address"));
         options.mode = ToolOptions::Mode::Headless;
-        return options;
-    }
-    // The window takes --record, the answer deadline (--timeout) and the gate's limits.
-    if (!options.address.isEmpty() || options.json)
+    } else if (!options.address.isEmpty() || options.json) {
+        // The window takes --record, the identity, the limits and the answer deadline.
         return failure(QStringLiteral("nothing to do: give --list, or --address with "
                                       "--calibrate, --write or --check"));
-    options.mode = ToolOptions::Mode::Window;
+    } else {
+        options.mode = ToolOptions::Mode::Window;
+    }
+    // Read last, once the rest is known to be sound, and before anything is connected or shown.
+    QString limitsError;
+    if (!limitsPath.isEmpty() && !loadLimitsFile(limitsPath, &options.limits, &limitsError))
+        return failure(limitsError);
+    // A limit given as an option overrides the file's.
+    for (const LimitSpec &spec : limitTable()) {
+        if (!spec.option || !parser.isSet(QLatin1String(spec.option)))
+            continue;
+        bool ok = false;
+        const double value = parser.value(QLatin1String(spec.option)).toDouble(&ok);
+        const QString problem = ok ? limitValueError(spec, value) : QStringLiteral("takes a number");
+        if (!problem.isEmpty())
+            return failure(QStringLiteral("--%1 %2").arg(QLatin1String(spec.option), problem));
+        spec.set(options.limits.values, value);
+    }
     return options;
 }

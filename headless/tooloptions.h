@@ -5,6 +5,8 @@
 #include "calibrationgate.h"
 #include "imutypes.h"
 #include "outcome.h"
+#include "recordfile.h"
+#include "stationlimits.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,7 +14,7 @@
 
 struct ToolOptions {
     enum class Mode {
-        Window,     // no option, or --record alone: the window
+        Window,     // no option, or only --record, identity and --limits: the window
         Headless,   // a job: --list, or operations on --address
         Refit,      // --refit: a capture replayed, no controller
         Help,
@@ -28,7 +30,6 @@ struct ToolOptions {
     int calibrateSeconds = 0;   // 0: no calibration
     bool save = false;          // write the calibration's extremes
     bool force = false;         // ... even when they fail the gate
-    GateLimits gate;            // what a calibration must meet
     QString capturePath;        // every report of the job, appended
     QString refitPath;          // a capture to replay
     bool write = false;         // write `values`
@@ -36,13 +37,23 @@ struct ToolOptions {
     bool check = false;
     bool json = false;
     QString recordPath;
+    // Who tests which unit where: into every record line.
+    StationIdentity identity;
+    // What the check (and the record) judges by: the defaults, or a limits file's, read and
+    // checked while the options are parsed.
+    LimitsInUse limits;
     // Finding the adapter, finding the controller and connecting, together.
     int connectTimeoutMs = 15000;
     // Each answer: a write's acknowledgement, and reports while a procedure runs.
     int answerTimeoutMs = 5000;
 };
 
+// Parses `arguments` (the program's name first). Reads the limits file that --limits names;
+// a file that cannot be used is an error like bad usage.
 ToolOptions parseToolOptions(const QStringList &arguments);
+
+// The longest serial number, operator or station a record takes.
+constexpr int IdentityMaxChars = 64;
 
 // The usage text, with every option and the exit statuses. Needs the application object
 // (for the program's name).

@@ -164,6 +164,7 @@ public:
 
     // --- The stationary check ----------------------------------------------------------
     void startCheck();
+    void setCheckLimits(const StationaryCheck::Limits &limits) { stationary.setLimits(limits); }
     CheckSession::Tick checkTick() { return stationary.tick(); }
     void abandonCheck() { stationary.abandon(); }
     const CheckSession &check() const { return stationary; }

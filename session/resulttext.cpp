@@ -5,12 +5,58 @@
 #include "magrecording.h"
 #include "recordfile.h"
 
-QString printableText(const QString &text)
+bool printableCharacter(uint code)
 {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (!c.isPrint())
-            c = QLatin1Char('?');
+    const QChar::Category category = QChar::category(code);
+    return QChar::isPrint(code) && category != QChar::Separator_Line && category != QChar::Separator_Paragraph;
+}
+
+namespace {
+
+// One character of a text as printableText shows it.
+QString shownCharacter(uint code)
+{
+    switch (code) {
+    case '\\':
+        return QStringLiteral("\\\\");
+    case '\n':
+        return QStringLiteral("\\n");
+    case '\r':
+        return QStringLiteral("\\r");
+    case '\t':
+        return QStringLiteral("\\t");
+    default:
+        break;
+    }
+    // A lone surrogate is no character at all; QChar::isPrint says so too.
+    if (printableCharacter(code))
+        return QString::fromUcs4(&code, 1);
+    if (code < 0x100)
+        return QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+    if (code < 0x10000)
+        return QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
+    return QStringLiteral("\\U%1").arg(code, 8, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+QString printableText(const QString &text, int maxChars)
+{
+    QString shown;
+    int shownChars = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        uint code = text.at(i).unicode();
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
+            ++i;
+        }
+        const QString piece = shownCharacter(code);
+        // Counted in characters as they appear, a pair of surrogates as one.
+        const int pieceChars = piece.size() == 2 && piece.at(0).isHighSurrogate() ? 1 : piece.size();
+        if (shownChars + pieceChars > maxChars)
+            return shown + QStringLiteral("…");
+        shown += piece;
+        shownChars += pieceChars;
     }
     return shown;
 }

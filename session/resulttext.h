@@ -10,9 +10,20 @@ class CheckSession;
 class JsonLine;
 class MagRecording;
 
-// Remote input (device names) made safe for a line of text: no character of it may break the
-// line or steer the terminal.
-QString printableText(const QString &text);
+// How much of a text from outside a message shows: a name, an address or an argument, and a
+// file's path.
+constexpr int ShownTextChars = 64;
+constexpr int ShownPathChars = 256;
+
+// Text from outside (device names, arguments, paths) made safe for a line of text: no
+// character of it may break the line or steer the terminal. Control and other unprintable
+// characters are shown as escapes (\n, \r, \t, \x1b, \u202e, \U000e0001), a backslash as
+// "\\"; beyond `maxChars` characters the text is cut and ends in "…". An escape is never cut
+// in two.
+QString printableText(const QString &text, int maxChars = ShownTextChars);
+// Whether printableText shows the character `code` as it is: a printable one that ends no
+// line (U+2028 and U+2029 would, for some readers).
+bool printableCharacter(uint code);
 // "1.5 s"
 QString secondsText(int ms);
 // "max_x,max_y,max_z,min_x,min_y,min_z"

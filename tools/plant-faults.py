@@ -64,7 +64,7 @@ FAULTS = [
      "        if (linkGone)\n            break;\n", "",
      "reports of an ended link still reach the window"),
     ("check-limits", "calib/stationarycheck.cpp",
-     "{1.0, 0.1, 0.6}", "{1.0, 0.6, 0.1}",
+     "{limits.angle1, limits.angle2, limits.angle3}", "{limits.angle1, limits.angle3, limits.angle2}",
      "the check's limits are applied to the wrong angles"),
     ("check-wrap", "calib/stationarycheck.cpp",
      "if (change > 180.0f)", "if (change > 360.0f)",

@@ -20,8 +20,8 @@ namespace {
 // The fields of a record line, by operation.
 QStringList recordFields(const QString &operation, bool saved)
 {
-    QStringList fields{"time", "tool", "backend", "address", "name", "operation", "status",
-                       "reports", "dropped", "rssi"};
+    QStringList fields{"time", "tool", "backend", "station", "operator", "address", "name", "serial",
+                       "operation", "attempt", "limits", "limitsSha256", "status", "reports", "dropped", "rssi"};
     if (operation == "write") {
         fields << "values" << "answer" << "sent";
         // A saved calibration brings its figures and verdict along.

@@ -473,26 +473,34 @@ void TestWindow::checkVerdict_data()
     QTest::addColumn<int>("link");   // sample 0 then: 0 on this link, 1 on the last, 2 none
     QTest::addColumn<Script>("script");
     QTest::addColumn<QString>("verdict");
+    QTest::addColumn<double>("angle2Limit");   // the station's own; 0: the default
 
     QTest::newRow("lying still")
-        << 0 << 0 << Script([](int) { return IMU_POS{5.0f, -3.0f, 90.0f}; }) << "Station check success!";
+        << 0 << 0 << Script([](int) { return IMU_POS{5.0f, -3.0f, 90.0f}; }) << "Station check success!" << 0.0;
     QTest::newRow("angle2 creeps 0.1 in every sample")
         << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(i), 0.0f}; })
-        << "Station check failed!";
+        << "Station check failed!" << 0.0;
     QTest::newRow("angle2 creeps 0.1 in 900 samples")
         << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(std::min(i, 900)), 0.0f}; })
-        << "Station check success!";
+        << "Station check success!" << 0.0;
     QTest::newRow("angle1 jitters across the seam")
         << 0 << 0 << Script([](int i) { return IMU_POS{i % 2 ? 359.9f : 0.0f, 0.0f, 0.0f}; })
-        << "Station check success!";
+        << "Station check success!" << 0.0;
     QTest::newRow("restart in the middle starts afresh")
-        << 500 << 0 << Script([](int) { return IMU_POS{0.0f, 499.0f, 0.0f}; }) << "Station check success!";
+        << 500 << 0 << Script([](int) { return IMU_POS{0.0f, 499.0f, 0.0f}; }) << "Station check success!" << 0.0;
     // A link's first report is no turn from the zero record or from another link's last pose.
     QTest::newRow("first report after connecting again")
         << 0 << 1 << Script([](int i) { return IMU_POS{0.0f, i ? -30.0f : 150.0f, 0.0f}; })
-        << "Station check success!";
+        << "Station check success!" << 0.0;
     QTest::newRow("first report of the first link")
-        << 0 << 2 << Script([](int) { return IMU_POS{0.0f, -150.0f, 0.0f}; }) << "Station check success!";
+        << 0 << 2 << Script([](int) { return IMU_POS{0.0f, -150.0f, 0.0f}; }) << "Station check success!" << 0.0;
+    // A station's limits judge the window's check as they judge the command line's.
+    QTest::newRow("angle2 creeps 0.1 in every sample, under a looser limit")
+        << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(i), 0.0f}; })
+        << "Station check success!" << 0.15;
+    QTest::newRow("angle2 creeps 0.1 in 900 samples, over a tighter limit")
+        << 0 << 0 << Script([](int i) { return IMU_POS{0.0f, 0.1f * float(std::min(i, 900)), 0.0f}; })
+        << "Station check failed!" << 0.05;
 }
 
 void TestWindow::checkVerdict()
@@ -501,7 +509,10 @@ void TestWindow::checkVerdict()
     QFETCH(int, link);
     QFETCH(Script, script);
     QFETCH(QString, verdict);
+    QFETCH(double, angle2Limit);
 
+    if (angle2Limit > 0.0)
+        window->setCheckLimits(StationaryCheck::Limits{1.0, angle2Limit, 0.6});
     if (restartAfter) {
         probe->checkPressed();
         feedCheck(0, restartAfter, [](int i) { return IMU_POS{0.0f, float(i), 0.0f}; });
