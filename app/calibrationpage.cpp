@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "btthread.h"
+#include "calibrationquality.h"
 #include "calibthread.h"
 #include "magcalibration.h"
 #include "magthread.h"
@@ -11,11 +12,19 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 void MainWindow::on_btn_start_calib_clicked()
 {
     // A new recording starts from zero; bars and labels follow at the next new extreme.
     session.startCalibration();
+    if (!quality) {
+        // In the page's free corner right of Save, below the z bar.
+        quality = new CalibrationQuality(ui->frame_Magnet);
+        quality->setGeometry(QRect(QPoint(532, 362), quality->sizeHint()));
+    }
+    showQuality();
+    quality->show();
     if (magThread)
         return;
 
@@ -29,7 +38,12 @@ void MainWindow::on_btn_start_calib_clicked()
 
 void MainWindow::DisplayMagData()
 {
-    if (!session.calibrationTick())
+    const bool moved = session.calibrationTick();
+    if (quality) {
+        session.refreshQuality();
+        showQuality();
+    }
+    if (!moved)
         return;
     const int16_t *const magMax = session.recording().max();
     const int16_t *const magMin = session.recording().min();
@@ -69,14 +83,53 @@ void MainWindow::on_btn_save_param_clicked()
     magParam.min_y = ui->lab_min_y->text().toShort(nullptr, 10);
     magParam.min_z = ui->lab_min_z->text().toShort(nullptr, 10);
 
+    // Judged first, when a frame could go out at all: one that fails the gate is written only
+    // when the user says so.
+    const bool judged = session.frameCanGoOut();
+    GateVerdict verdict;
+    if (judged) {
+        session.refreshQuality();
+        showQuality();
+        verdict = session.verdictFor(magParam);
+        if (!verdict.passed && !saveAnyway(verdict))
+            return;
+    }
+
     // The window waits the second after the frame as the controller expects; its answer comes
     // later (writeFinished, and the worker's text of it).
-    if (session.write(magParam, true) == ControllerSession::WriteStart::NotSent) {
+    const ControllerSession::WriteStart started = session.write(magParam, true);
+    if (judged)
+        session.markWriteJudged(verdict, !verdict.passed);
+    if (started == ControllerSession::WriteStart::NotSent) {
         if (recordFile)
             appendRecord(session.writeLine(*recordFile));
         QMessageBox::information(this, QString(), QStringLiteral("Save Parameter Failed!"),
                                  QMessageBox::Ok, QMessageBox::NoButton);
     }
+}
+
+bool MainWindow::saveAnyway(const GateVerdict &verdict)
+{
+    QMessageBox box(QMessageBox::Warning, QString(),
+                    QStringLiteral("This calibration does not pass:\n\n• %1\n\nSave it anyway?")
+                            .arg(verdict.reasons.join(QStringLiteral("\n• "))),
+                    QMessageBox::Cancel, this);
+    QPushButton *anyway = box.addButton(QStringLiteral("Save anyway"), QMessageBox::AcceptRole);
+    // For the keyboard: Return and Escape cancel, Alt+S saves anyway.
+    anyway->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == anyway;
+}
+
+void MainWindow::showQuality()
+{
+    if (!quality)
+        return;
+    const MagQualityFigures &figures = session.quality();
+    quality->setCoverage(session.recording().coverageMap());
+    quality->setFigures(figures.fitError, session.gateLimits().minCoverage, session.gateLimits().maxFitError);
 }
 
 void MainWindow::showWriteFinished()

@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "calibrationquality.h"
 #include "controlsdisplay.h"
 #include "displaygl.h"
 #include "labeltextcache.h"
@@ -98,6 +99,9 @@ void MainWindow::DisplayBtnData(short btn, short trig, short rock_x, short rock_
 void MainWindow::DisplayRawData(IMU_RAW raw)
 {
     session.takeRaw(raw);
+    // The map follows every sample; it repaints only when a region is newly visited.
+    if (quality && session.calibrating())
+        quality->setCoverage(session.recording().coverageMap());
     ui->lab_magdata_x->setText(QString::number(raw.mag_x));
     ui->lab_magdata_y->setText(QString::number(raw.mag_y));
     ui->lab_magdata_z->setText(QString::number(raw.mag_z));

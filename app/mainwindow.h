@@ -42,6 +42,8 @@ public:
     void setAnswerTimeout(int ms) { session.setAnswerTimeout(ms); }
     // The limits the check's verdict is judged by (the defaults until this is called).
     void setCheckLimits(const StationaryCheck::Limits &limits) { session.setCheckLimits(limits); }
+    // The limits a calibration must meet before Save writes it without asking.
+    void setGateLimits(const GateLimits &limits) { session.setGateLimits(limits); }
 
 private slots:
     void mousePressEvent(QMouseEvent *event) override;
@@ -85,6 +87,10 @@ private:
     void initLiveDisplay();
     void closeEvent(QCloseEvent *event) override;
     void appendRecord(const JsonLine &line);
+    // The live figures of the recording, refreshed once a second.
+    void showQuality();
+    // Asks whether to save a calibration that fails the gate; true: save anyway.
+    bool saveAnyway(const GateVerdict &verdict);
 
     Ui::MainWindow *ui;
     bool dragging = false;
@@ -101,6 +107,8 @@ private:
     const RecordFile *recordFile = nullptr;
     // The six values last read back from the page for saving.
     MAG_PARAM magParam;
+    // The recording's live figures on the calibration page, shown from the first recording on.
+    class CalibrationQuality *quality = nullptr;
 
     // Each tab's faces, in the order of the pages.
     QPixmap tabUp[PageCount];

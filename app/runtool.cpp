@@ -59,6 +59,7 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     window->setRecordFile(record.get());
     window->setAnswerTimeout(options.answerTimeoutMs);
     window->setCheckLimits(options.limits.values.check);
+    window->setGateLimits(options.limits.values.gate);
     window->setWindowOpacity(0.95);
     // A signal closes the window as its close button would: the link is dropped on the way out.
     StopSignals stopSignals;

@@ -45,7 +45,10 @@ tab_valid; click 414 405; sleep 5 # the stationary check, about half way
 grab validation
 sleep 7; xdotool key Return       # close the verdict box
 tab_magnet; click 288 527         # calibrate while it turns
-sleep 10
+sleep 2; click 488 527; sleep 0.5 # Save two seconds in: the gate asks first
+grab gate
+xdotool key Escape; sleep 0.3     # Cancel: nothing is written
+sleep 8
 tab_setup; sleep 0.3              # the lights, trigger and joystick follow the turning controller
 grab setup
 tab_magnet; sleep 8

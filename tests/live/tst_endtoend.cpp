@@ -130,12 +130,20 @@ void TestEndToEnd::wholeJob()
     auto value = [this](const char *name) { return int16_t(label(name)->text().toShort()); };
     const Protocol::ParamFrame expected = Protocol::buildParamFrame({value("lab_max_x"), value("lab_max_y"),
         value("lab_max_z"), value("lab_min_x"), value("lab_min_y"), value("lab_min_z")});
+    // A controller lying still gives no calibration: Save asks first. Cancel writes nothing;
+    // Save anyway writes, and the controller answers.
     {
         BoxCatcher boxes;
         click("btn_save_param");
-        QTRY_VERIFY_WITH_TIMEOUT(!boxes.seen.isEmpty(), WaitDeadline);
         QCOMPARE(boxes.seen.size(), 1);
-        QCOMPARE(boxes.seen.first().text, QStringLiteral("Write data success!"));
+        QVERIFY2(boxes.seen.first().text.contains("coverage"), qPrintable(boxes.seen.first().text));
+        QVERIFY(dongle->receivedFrames(controller).empty());
+    }
+    {
+        BoxCatcher boxes([] { clickMessageBoxButton("Save anyway"); });
+        click("btn_save_param");
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 2, WaitDeadline);
+        QCOMPARE(boxes.seen.last().text, QStringLiteral("Write data success!"));
     }
     const auto frames = dongle->receivedFrames(controller);
     QCOMPARE(frames.size(), size_t(1));
@@ -175,6 +183,11 @@ void TestEndToEnd::wholeJob()
     }
     const QString address = window->findChild<QComboBox *>("comboBox")->currentText();
     QCOMPARE(recorded, QStringList({address + " write success 0", address + " check  0", address + " check  1"}));
+    QFile again(record->path());
+    QVERIFY(again.open(QIODevice::ReadOnly));
+    const QJsonObject saved = QJsonDocument::fromJson(again.readLine()).object();
+    QCOMPARE(saved.value("forced").toBool(), true);
+    QCOMPARE(saved.value("gate").toObject().value("passed").toBool(), false);
 }
 
 QTEST_MAIN(TestEndToEnd)

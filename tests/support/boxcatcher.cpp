@@ -18,8 +18,22 @@ void answerMessageBox(QMessageBox *box)
         box->reject();
 }
 
-BoxCatcher::BoxCatcher(std::function<void()> onBox)
-    : onBox(std::move(onBox))
+bool clickMessageBoxButton(const QString &text)
+{
+    QMessageBox *box = shownMessageBox();
+    if (!box)
+        return false;
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text) {
+            button->click();
+            return true;
+        }
+    }
+    return false;
+}
+
+BoxCatcher::BoxCatcher(std::function<void()> onBox, Gate gate)
+    : onBox(std::move(onBox)), gate(gate)
 {
     connect(&timer, &QTimer::timeout, this, &BoxCatcher::poll);
     timer.start(5);
@@ -29,6 +43,8 @@ void BoxCatcher::poll()
 {
     QMessageBox *box = shownMessageBox();
     if (!box)
+        return;
+    if (gate == SaveAnyway && clickMessageBoxButton(QStringLiteral("Save anyway")))
         return;
     seen.append({box->windowTitle(), box->text(), box->parentWidget()});
     if (onBox)

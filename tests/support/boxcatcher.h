@@ -24,15 +24,23 @@ struct BoxSeen
 };
 
 // Watches for modal message boxes while alive, records each one, calls `onBox` and answers it.
+// With SaveAnyway, the box that asks before saving a calibration that fails its gate is
+// answered "Save anyway" and not recorded: for tests of what a save does, not of the gate.
 class BoxCatcher : public QObject
 {
     Q_OBJECT
 public:
-    explicit BoxCatcher(std::function<void()> onBox = {});
+    enum Gate { AskGate, SaveAnyway };
+    explicit BoxCatcher(std::function<void()> onBox = {}, Gate gate = AskGate);
+    explicit BoxCatcher(Gate gate) : BoxCatcher({}, gate) {}
     QList<BoxSeen> seen;
 
 private:
     void poll();
     QTimer timer;
     std::function<void()> onBox;
+    Gate gate;
 };
+
+// Clicks the button of the shown message box whose text is `text`; false when there is none.
+bool clickMessageBoxButton(const QString &text);
