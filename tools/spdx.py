@@ -26,7 +26,7 @@ HEADER_LINES = 10
 
 LINE_COMMENT = {".cpp": "//", ".cc": "//", ".c": "//", ".h": "//", ".hpp": "//",
                 ".py": "#", ".sh": "#", ".bash": "#", ".zsh": "#", ".cmake": "#", ".supp": "#",
-                ".in": "#", ".yml": "#", ".yaml": "#"}
+                ".desktop": "#", ".h2m": "#", ".yml": "#", ".yaml": "#"}
 XML_SUFFIXES = {".ui", ".xml", ".svg"}
 HASH_NAMES = {"CMakeLists.txt", ".gitignore", ".clang-tidy", ".gitattributes"}
 SKIPPED_DIRS = ("fuzz/corpus/",)
@@ -49,7 +49,9 @@ def comment_style(path, text):
     if any(path.startswith(d) for d in SKIPPED_DIRS):
         return None
     name = os.path.basename(path)
-    suffix = os.path.splitext(name)[1]
+    stem, suffix = os.path.splitext(name)
+    if suffix == ".in":   # a template takes the syntax of what it makes
+        suffix = os.path.splitext(stem)[1]
     if name in HASH_NAMES:
         return "#"
     if suffix in XML_SUFFIXES:
@@ -108,7 +110,7 @@ def main():
 
     root = repo_root()
     if args.files:
-        paths = [os.path.relpath(os.path.abspath(p), root) for p in args.files]
+        paths = list(dict.fromkeys(os.path.relpath(os.path.abspath(p), root) for p in args.files))
     else:
         paths = tracked_files(root)
 
