@@ -12,8 +12,10 @@ set(IMU_DATA_SUBDIR ${CMAKE_INSTALL_DATADIR}/imu-calibration-tool)
 set(IMU_DOC_SUBDIR ${CMAKE_INSTALL_DATADIR}/doc/imu-calibration-tool)
 set(IMU_GENERATED_DIR ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
-# Where the project is found and who answers for the package. Set these to the project's own
-# home page and address for a release; the metainfo, the package and its changelog name them.
+# Where the project is found and who answers for the package: placeholders under example.org
+# until the project has a home of its own. Set them for a release; the metainfo, the package and
+# its changelog name them. The AppStream ID, which must not change once software centres know
+# it, is under the same placeholder domain.
 set(IMU_PROJECT_URL "https://imu-calibration-tool.example.org" CACHE STRING
     "Home page named by the AppStream metainfo")
 set(IMU_SCREENSHOT_URL "${IMU_PROJECT_URL}/doc" CACHE STRING
