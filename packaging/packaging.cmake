@@ -93,10 +93,13 @@ License: Expat
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 install(FILES ${IMU_GENERATED_DIR}/copyright DESTINATION ${IMU_DOC_SUBDIR})
 
-# AppStream metainfo: one component with a launcher for each program.
+# AppStream metainfo: one component with a launcher for each program, the real tool's first
+# (a software centre starts the first).
 set(IMU_APPSTREAM_LAUNCHABLES "")
 set(IMU_APPSTREAM_BINARIES "")
-foreach(entry IN LISTS imu_entries)
+set(imu_launch_order ${imu_entries})
+list(REVERSE imu_launch_order)
+foreach(entry IN LISTS imu_launch_order)
     string(APPEND IMU_APPSTREAM_LAUNCHABLES
            "  <launchable type=\"desktop-id\">${entry}.desktop</launchable>\n")
     string(APPEND IMU_APPSTREAM_BINARIES "    <binary>${entry}</binary>\n")
