@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "accessibility.h"
 #include "calibthread.h"
 #include "magthread.h"
 #include "repaintpacer.h"
@@ -32,6 +33,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The live display changes labels for every report; the screen needs the result far
     // less often than that. The pacer is a child of the window and goes with it.
     new RepaintPacer(this);
+    installKeyboardAccess(this);
 }
 
 MainWindow::~MainWindow()

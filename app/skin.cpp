@@ -10,6 +10,7 @@
 #include <QBrush>
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
 #include <QPalette>
@@ -74,12 +75,45 @@ const char magdataSheet[] =
     "\t\t\t\t\t\t\t\t\t " // 9 tabs, 1 blank
     "border-color: rgba(255, 255, 255, 0);}";
 
-QString picture(const char *name)
+QString picture(const QString &name)
 {
     static const QString folder =
             Skin::pictureFolder(QDir::currentPath(), QCoreApplication::applicationDirPath());
-    return folder + QLatin1String(name);
+    return folder + name;
 }
+
+// Where a screen has more than one device pixel to a logical pixel, each picture comes from its
+// rendering at twice the size, name@2x.png, with a pixel ratio of 2: Qt then draws it at the
+// screen's own resolution instead of enlarging name.png. A picture without a 2x rendering, and
+// every picture where all screens have a ratio of 1, comes from name.png alone.
+bool sharpPictures()
+{
+    return QCoreApplication::testAttribute(Qt::AA_UseHighDpiPixmaps)
+           && qobject_cast<QGuiApplication *>(QCoreApplication::instance())
+           && qGuiApp->devicePixelRatio() > 1.0;
+}
+
+QString twiceAsLarge(const QString &path)
+{
+    return QString(path).insert(path.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+}
+
+template <typename Picture>
+Picture load(const QString &name)
+{
+    const QString path = picture(name);
+    if (sharpPictures()) {
+        Picture sharp(twiceAsLarge(path));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2.0);
+            return sharp;
+        }
+    }
+    return Picture(path);
+}
+
+QPixmap pixmap(const char *name) { return load<QPixmap>(QLatin1String(name)); }
+QImage image(const char *name) { return load<QImage>(QLatin1String(name)); }
 
 } // namespace
 
@@ -131,11 +165,15 @@ QString Skin::pictureFolder(const QString &workingDir, const QString &applicatio
 
 void MainWindow::initSkin()
 {
+    // Qt draws a picture of pixel ratio 2 at the screen's own resolution; the skin takes its 2x
+    // pictures on such screens (sharpPictures).
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+
     // The window takes its size from the background. Without that picture the form's own size
     // stays, so the widgets remain visible on the plain palette.
-    const QPixmap background(picture("background.png"));
+    const QPixmap background = pixmap("background.png");
     if (!background.isNull()) {
-        resize(background.size());
+        resize(background.size() / background.devicePixelRatioF());
         QPalette windowPalette = palette();
         windowPalette.setBrush(QPalette::Window, QBrush(background));
         setPalette(windowPalette);
@@ -144,7 +182,7 @@ void MainWindow::initSkin()
     // The form names the icon relative to the working directory; an installed tool started
     // elsewhere finds it beside its other pictures.
     if (windowIcon().availableSizes().isEmpty())
-        setWindowIcon(QIcon(picture("logo.bmp")));
+        setWindowIcon(QIcon(picture(QStringLiteral("logo.bmp"))));
 
     for (const Skin::WidgetSheet &entry : Skin::widgetSheets()) {
         if (QWidget *widget = findChild<QWidget *>(QLatin1String(entry.widget)))
@@ -152,11 +190,11 @@ void MainWindow::initSkin()
     }
     ui->comboBox->view()->setStyleSheet(QLatin1String(Skin::dropDownListSheet));
 
-    ui->lab_block->setPixmap(QPixmap(picture("block.png")));
+    ui->lab_block->setPixmap(pixmap("block.png"));
     // The panel lies under everything that changes while a controller streams.
     new BackdropCache(ui->lab_block);
-    ui->btn_close->setIcon(QIcon(QPixmap(picture("settng-nor-03.png"))));
-    ui->btn_smallest->setIcon(QIcon(QPixmap(picture("settng-nor-01.png"))));
+    ui->btn_close->setIcon(QIcon(pixmap("settng-nor-03.png")));
+    ui->btn_smallest->setIcon(QIcon(pixmap("settng-nor-01.png")));
 
     const std::pair<QLabel *, const char *> lightPictures[LightCount] = {
         {ui->lab_light_right, "right_light.png"},   {ui->lab_light_back, "back_light.png"},
@@ -165,37 +203,37 @@ void MainWindow::initSkin()
         {ui->lab_rocker_light, "rocker_light.png"},
     };
     for (size_t i = 0; i < LightCount; ++i)
-        lights[i] = {lightPictures[i].first, QPixmap::fromImage(QImage(picture(lightPictures[i].second)))};
+        lights[i] = {lightPictures[i].first, QPixmap::fromImage(image(lightPictures[i].second))};
 
     const char *const tabFaces[PageCount] = {"Setup", "Magnet", "Valid"};
     for (int page = 0; page < PageCount; ++page) {
-        tabUp[page].load(picture(tabFaces[page]) + QStringLiteral("_up.png"));
-        tabDown[page].load(picture(tabFaces[page]) + QStringLiteral("_down.png"));
+        tabUp[page] = load<QPixmap>(QLatin1String(tabFaces[page]) + QStringLiteral("_up.png"));
+        tabDown[page] = load<QPixmap>(QLatin1String(tabFaces[page]) + QStringLiteral("_down.png"));
     }
 
-    ui->btn_search->setIcon(QIcon(QPixmap(picture("button_search.png"))));
-    ui->btn_connect->setIcon(QIcon(QPixmap(picture("button_connect.png"))));
-    ui->lab_joy_up->setPixmap(QPixmap(picture("joystick_up.png")));
-    ui->lab_joy_right->setPixmap(QPixmap(picture("joystick_right.png")));
-    ui->lab_rocker_disk->setPixmap(QPixmap(picture("rocker_disk.png")));
-    ui->lab_trigger_progress->setPixmap(QPixmap(picture("trigger_progress.png")));
-    ui->lab_trigger_progress_bottom->setPixmap(QPixmap(picture("trigger_progress_bottom.png")));
-    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(QImage(picture("rocker_cross.png"))));
+    ui->btn_search->setIcon(QIcon(pixmap("button_search.png")));
+    ui->btn_connect->setIcon(QIcon(pixmap("button_connect.png")));
+    ui->lab_joy_up->setPixmap(pixmap("joystick_up.png"));
+    ui->lab_joy_right->setPixmap(pixmap("joystick_right.png"));
+    ui->lab_rocker_disk->setPixmap(pixmap("rocker_disk.png"));
+    ui->lab_trigger_progress->setPixmap(pixmap("trigger_progress.png"));
+    ui->lab_trigger_progress_bottom->setPixmap(pixmap("trigger_progress_bottom.png"));
+    ui->lab_rocker_cross->setPixmap(QPixmap::fromImage(image("rocker_cross.png")));
 
-    ui->btn_start_calib->setIcon(QIcon(QPixmap(picture("button_calib.png"))));
-    ui->btn_save_param->setIcon(QIcon(QPixmap(picture("button_save.png"))));
+    ui->btn_start_calib->setIcon(QIcon(pixmap("button_calib.png")));
+    ui->btn_save_param->setIcon(QIcon(pixmap("button_save.png")));
     QPalette whiteText;
     whiteText.setBrush(QPalette::WindowText, QBrush(Qt::white));
     ui->lab_mag_x->setPalette(whiteText);
     ui->lab_mag_y->setPalette(whiteText);
     ui->lab_mag_z->setPalette(whiteText);
-    const QPixmap longBar(picture("long_bar.png"));
+    const QPixmap longBar = pixmap("long_bar.png");
     ui->lab_block_x->setPixmap(longBar);
     ui->lab_block_y->setPixmap(longBar);
     ui->lab_block_z->setPixmap(longBar);
 
-    ui->lab_check_progress->setPixmap(QPixmap(picture("progress.png")));
-    ui->btn_stationary_check->setIcon(QIcon(QPixmap(picture("btn_check.png"))));
+    ui->lab_check_progress->setPixmap(pixmap("progress.png"));
+    ui->btn_stationary_check->setIcon(QIcon(pixmap("btn_check.png")));
 
     showPage(SetupPage);
 }

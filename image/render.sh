@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Renders every skin picture from its SVG source in src/ at its exact size.
+# Renders every skin picture from its SVG source in src/ at its exact size, and again at twice
+# that size (name@2x.png) for screens with two device pixels to a logical pixel; then the
+# desktop icon in the hicolor theme's sizes (../packaging/icons) from src/logo.svg.
 # Needs rsvg-convert (librsvg) and ImageMagick's convert; text uses the
 # Liberation Sans font, which must be installed for identical output.
 set -euo pipefail
@@ -52,6 +54,8 @@ while read -r name w h; do
     [[ -z $name ]] && continue
     rsvg-convert --width "$w" --height "$h" --format png -o "$name.png" "src/$name.svg"
     check_size "$name.png" "$w" "$h"
+    rsvg-convert --width $((2 * w)) --height $((2 * h)) --format png -o "$name@2x.png" "src/$name.svg"
+    check_size "$name@2x.png" $((2 * w)) $((2 * h))
 done <<< "$pictures"
 
 # The window icon is a 24-bit BMP without alpha; the source fills every pixel.
@@ -61,4 +65,12 @@ rsvg-convert --width 64 --height 64 --format png -o "$tmp" src/logo.svg
 convert "$tmp" -background '#0e171d' -alpha remove -alpha off -type TrueColor BMP3:logo.bmp
 check_size logo.bmp 64 64
 
-echo "render.sh: rendered $(grep -c . <<< "$pictures") PNG pictures and logo.bmp"
+icons=../packaging/icons/hicolor
+for size in 16 32 48 64 128 256; do
+    mkdir -p "$icons/${size}x${size}/apps"
+    rsvg-convert --width "$size" --height "$size" --format png \
+                 -o "$icons/${size}x${size}/apps/imu-calibration-tool.png" src/logo.svg
+    check_size "$icons/${size}x${size}/apps/imu-calibration-tool.png" "$size" "$size"
+done
+
+echo "render.sh: rendered $(grep -c . <<< "$pictures") PNG pictures at 1x and 2x, logo.bmp and 6 icons"

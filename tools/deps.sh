@@ -2,8 +2,10 @@
 # Installs the Debian packages the tool and its tests need, skipping those already present.
 # Qt Bluetooth for the tool on a real adapter; D-Bus, Python's D-Bus and GLib bindings for the
 # stand-in BlueZ its tests run against; xdotool to drive the tool's window in those tests;
-# dpkg-dev for the package's dependencies (cpack); Google Benchmark for bench/; Eigen for the
-# calibration's ellipsoid fit.
+# dpkg-dev for the package's dependencies (cpack) and the hardening flags (dpkg-buildflags);
+# help2man and python3 to make the manual pages and shell completions from each program's
+# --help, bash-completion and zsh for the test that runs those completions; Google Benchmark
+# for bench/; Eigen for the calibration's ellipsoid fit.
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,7 @@ packages=(
     qtconnectivity5-dev
     dbus-daemon python3-dbus python3-gi xdotool
     dpkg-dev libbenchmark-dev libeigen3-dev
+    help2man python3 bash-completion zsh
 )
 
 missing=()
