@@ -219,23 +219,24 @@ void TestVirtualController::magnetometerFaults_data()
     QTest::addColumn<qint64>("changedUntil");
     QTest::addColumn<int>("changed");       // readings of each controller unlike the clean model
     QTest::addColumn<bool>("spikeRecorded");
-    QTest::addColumn<int>("fitAbove5");     // -1: not checked
-    QTest::addColumn<bool>("yCrossesZero");
+    QTest::addColumn<QString>("gate");      // the reason the gate fails it for; empty: it passes
 
-    QTest::newRow("none") << int(NoFault) << qint64(0) << 0 << qint64(0) << qint64(0) << 0 << false << 0 << true;
+    QTest::newRow("none") << int(NoFault) << qint64(0) << 0 << qint64(0) << qint64(0) << 0 << false << "";
     // The next magnetometer report comes within 40 ms and stays the latest until the tick.
     QTest::newRow("single spike, latest at a tick")
-        << int(Spike) << qint64(3999 - 39) << 1 << qint64(3960) << qint64(4000) << 1 << true << -1 << true;
+        << int(Spike) << qint64(3999 - 39) << 1 << qint64(3960) << qint64(4000) << 1 << true
+        << "max_x set by one outlying sample";
     QTest::newRow("single spike between ticks")
-        << int(Spike) << qint64(3100) << 1 << qint64(3100) << qint64(3140) << 1 << false << -1 << true;
+        << int(Spike) << qint64(3100) << 1 << qint64(3100) << qint64(3140) << 1 << false << "";
     QTest::newRow("spike of a second")
-        << int(Spike) << qint64(3100) << 25 << qint64(3100) << qint64(4140) << 25 << true << -1 << true;
+        << int(Spike) << qint64(3100) << 25 << qint64(3100) << qint64(4140) << 25 << true << "max_x set by";
     QTest::newRow("magnet, 5 s of the turn")
-        << int(Magnet) << qint64(4000) << 40 << qint64(4000) << qint64(9000) << 125 << false << 1 << true;
+        << int(Magnet) << qint64(4000) << 40 << qint64(4000) << qint64(9000) << 125 << false << "fit error";
     QTest::newRow("magnet taking 30 counts away")
-        << int(Magnet) << qint64(9000) << -30 << qint64(9000) << qint64(14000) << 125 << false << 1 << true;
+        << int(Magnet) << qint64(9000) << -30 << qint64(9000) << qint64(14000) << 125 << false << "fit error";
     QTest::newRow("hard-iron offset on y")
-        << int(Offset) << qint64(0) << 0 << qint64(0) << qint64(VirtualController::TurnMs) << 500 << false << -1 << false;
+        << int(Offset) << qint64(0) << 0 << qint64(0) << qint64(VirtualController::TurnMs) << 500 << false
+        << "y never read below zero: its minimum 0 was not measured";
 }
 
 void TestVirtualController::magnetometerFaults()
@@ -247,8 +248,7 @@ void TestVirtualController::magnetometerFaults()
     QFETCH(qint64, changedUntil);
     QFETCH(int, changed);
     QFETCH(bool, spikeRecorded);
-    QFETCH(int, fitAbove5);
-    QFETCH(bool, yCrossesZero);
+    QFETCH(QString, gate);
 
     const int64_t turn = VirtualController::StillMs, end = turn + VirtualController::TurnMs;
     VirtualDongle dongle(VirtualDongle::Clock::Manual);
@@ -304,9 +304,11 @@ void TestVirtualController::magnetometerFaults()
 
         const MagRecording recording = record(got, 999, VirtualController::TurnMs);
         QCOMPARE(recording.max()[0] == SpikeValue, spikeRecorded);
-        if (fitAbove5 >= 0)
-            QVERIFY2((fitError(recording) > 5.0) == bool(fitAbove5), qPrintable(QString::number(fitError(recording))));
-        QCOMPARE(crossesZero(recording, 1), yCrossesZero);
+        // A clean turn passes the gate; each fault fails it, with its own reason.
+        const GateVerdict verdict = judgeCalibration(recording.figures(), GateLimits());
+        const QString reasons = verdict.reasons.join("; ");
+        QVERIFY2(gate.isEmpty() ? verdict.passed : reasons.contains(gate),
+                 qPrintable(QString("fit %1 %: %2").arg(fitError(recording)).arg(reasons)));
     }
     dongle.setNotificationObserver(nullptr);
 }
