@@ -225,10 +225,11 @@ void HeadlessRunner::endWrite(const QString &noAnswer, bool aborted)
            QStringLiteral("write %1: %2").arg(valueText(session.writeValues()), writeAnswerText(answer)), status);
     if (status == StatusFailed)
         failures << QStringLiteral("the write failed");
-    if (status == StatusError)
-        finish(StatusError, QStringLiteral("ERROR: ") + noAnswer);
-    else
+    // A job that is being stopped ends where it is stopped.
+    if (status != StatusError)
         nextStep();
+    else if (!aborted)
+        finish(StatusError, QStringLiteral("ERROR: ") + noAnswer);
 }
 
 void HeadlessRunner::startCheck()

@@ -36,14 +36,18 @@ QStringList recordFields(const QString &operation, bool saved)
     return fields;
 }
 
-// Controllers that get every frame with its checksum broken, and so answer "fail".
+// Controllers that get every frame with its checksum broken, and so answer "fail"; or, with
+// `swallow`, a stack that takes every frame and neither delivers nor confirms it.
 class RefusingDongle : public VirtualDongle
 {
 public:
     RefusingDongle() : VirtualDongle(Clock::Manual) {}
+    bool swallow = false;
     bool writeCharByHandle(uint32_t connId, uint16_t handle, uint16_t offset, uint16_t length,
                            const uint8_t *data) override
     {
+        if (swallow)
+            return true;
         std::vector<uint8_t> frame(data, data + length);
         if (length == 20)
             frame[18] ^= 0xFF;
@@ -166,51 +170,79 @@ void TestHeadless::demo()
         QCOMPARE(worst, status);
 }
 
-// The answers and motions the demo does not give: a write refused, a unit that turns, and one
-// that falls silent. The dongle's clock moves only when the test moves it.
+// The answers and motions the demo does not give: writes answered "fail", not delivered,
+// never answered, a unit that turns or falls silent or floods the link, and a job stopped by a
+// signal. The dongle's clock moves only when the test moves it.
 void TestHeadless::controlledDongle_data()
 {
     QTest::addColumn<qint64>("from");      // the dongle's clock at the start
-    QTest::addColumn<bool>("write");
-    QTest::addColumn<qint64>("silentAt");  // reports stop then (0: never)
+    QTest::addColumn<QString>("fault");    // write...: the job writes; otherwise it checks
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("recorded"); // in the operation's record line
 
-    QTest::newRow("write answered fail") << qint64(0) << true << qint64(0) << 1
-                                         << "write 1,2,3,-4,-5,-6: fail";
+    QTest::newRow("write answered fail") << qint64(0) << "write" << 1 << "write 1,2,3,-4,-5,-6: fail"
+                                         << R"("answer":"fail","sent":true)";
+    QTest::newRow("write refused later: not sent") << qint64(0) << "write refused later" << 2
+        << "ERROR: the frame did not reach" << R"("answer":"not sent","sent":true)";
+    // The deadline is the answer time given, not the stack's own.
+    QTest::newRow("write never answered") << qint64(0) << "write swallowed" << 2
+        << "ERROR: no answer from 00025B0A1C01 within 2 s" << R"("answer":"none","sent":true)";
+    QTest::newRow("stopped while the answer is awaited") << qint64(0) << "write swallowed, stop" << 143
+        << "ERROR: stopped by SIGTERM" << R"("answer":"none","sent":true)";
+    QTest::newRow("stopped during a check") << qint64(0) << "stop" << 143 << "ERROR: stopped by SIGTERM"
+                                            << R"("status":2,"reason":"stopped by SIGTERM","aborted":true)";
     QTest::newRow("check while turning")
-        << qint64(VirtualController::StillMs + 4000) << false << qint64(0) << 1 << "failed";
-    QTest::newRow("reports stop mid-check") << qint64(0) << false << qint64(3000) << 2 << "no orientation reports";
+        << qint64(VirtualController::StillMs + 4000) << "" << 1 << "failed" << R"("passed":false)";
+    QTest::newRow("reports stop mid-check") << qint64(0) << "silence" << 2 << "no orientation reports"
+                                            << R"("status":2)";
+    QTest::newRow("reports dropped mid-check") << qint64(0) << "flood" << 2
+        << "reports were dropped during the check" << R"("status":2,"reason":"the check is not judged)";
 }
 
 void TestHeadless::controlledDongle()
 {
     QFETCH(qint64, from);
-    QFETCH(bool, write);
-    QFETCH(qint64, silentAt);
+    QFETCH(QString, fault);
     QFETCH(int, status);
     QFETCH(QString, output);
+    QFETCH(QString, recorded);
 
     RefusingDongle dongle;
+    dongle.swallow = fault.contains("swallowed");
+    dongle.faults().setWriteFailsLater(fault.contains("refused later"));
     dongle.advance(from);
     setHostBackend(&dongle);
+    QTemporaryDir dir;
     ToolOptions options;
     options.address = "00025B0A1C01";
-    options.write = write;
+    options.write = fault.startsWith("write");
     options.values = MAG_PARAM{1, 2, 3, -4, -5, -6};
-    options.check = !write;
+    options.check = !options.write;
     options.answerTimeoutMs = 2000;
+    options.recordPath = dir.filePath("units.jsonl");
     QBuffer out, err;
     out.open(QIODevice::WriteOnly);
     err.open(QIODevice::WriteOnly);
+    QElapsedTimer clock;
     {
         HeadlessRunner runner(options, "virtual", &out, &err);
         QSignalSpy finished(&runner, &HeadlessRunner::finished);
         runner.start();
+        bool stopped = false;
         const bool ended = QTest::qWaitFor([&] {
             dongle.advance(50);
-            if (silentAt && dongle.now() >= from + silentAt)
+            const bool underWay = err.data().contains("writing") || err.data().contains("checking");
+            if (underWay && !clock.isValid())
+                clock.start();
+            if (fault == "silence" && dongle.now() >= from + 3000)
                 dongle.setReportsPaused(true);
+            if (fault == "flood" && underWay)
+                dongle.faults().setFlood(40000);
+            if (fault.endsWith("stop") && underWay && !stopped) {
+                stopped = true;
+                runner.stop(15, "SIGTERM");
+            }
             return !finished.isEmpty();
         }, 60000);
         QVERIFY(ended);
@@ -218,6 +250,12 @@ void TestHeadless::controlledDongle()
     }
     setHostBackend(nullptr);
     QVERIFY2((out.data() + err.data()).contains(output.toUtf8()), (out.data() + err.data()).constData());
+    QFile record(options.recordPath);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QByteArray line = record.readAll();
+    QVERIFY2(line.contains(recorded.toUtf8()), line.constData());
+    if (fault == "write swallowed")
+        QVERIFY2(clock.elapsed() >= options.answerTimeoutMs, qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
