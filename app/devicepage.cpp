@@ -23,12 +23,16 @@ QString unconnectedStatus(const char *waiting)
 
 void MainWindow::connectSession()
 {
-    connect(&session, &ControllerSession::dongleFailed, this, &MainWindow::showMessage);
-    connect(&session, &ControllerSession::writeAnswerAnnounced, this, &MainWindow::showMessage);
-    connect(&session, &ControllerSession::dongleReady, this, [this] {
+    // The buttons come back once the adapter has answered, whatever it said: after "Dongle
+    // failed…" a later Search starts it again.
+    const auto adapterAnswered = [this] {
         ui->btn_connect->setDisabled(false);
         ui->btn_search->setDisabled(false);
-    });
+    };
+    connect(&session, &ControllerSession::dongleReady, this, adapterAnswered);
+    connect(&session, &ControllerSession::dongleFailed, this, adapterAnswered);
+    connect(&session, &ControllerSession::dongleFailed, this, &MainWindow::showMessage);
+    connect(&session, &ControllerSession::writeAnswerAnnounced, this, &MainWindow::showMessage);
     connect(&session, &ControllerSession::deviceListed, this, [this](const QByteArray &address) {
         ui->comboBox->insertItem(ui->comboBox->count(), QString::fromUtf8(address));
     });

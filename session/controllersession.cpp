@@ -122,13 +122,21 @@ void ControllerSession::flushSightings()
         makeReady(address);
 }
 
-void ControllerSession::searchAgain()
+bool ControllerSession::searchAgain()
 {
     addresses.clear();
     names.clear();
     emit deviceListCleared();
-    if (bt)
-        bt->restartScan();
+    if (!bt)
+        return false;
+    // A scan asked of an adapter that never came up would fail for good: it starts anew.
+    if (adapterState == Adapter::Failed) {
+        adapterState = Adapter::Unknown;
+        bt->restartDongle();
+        return true;
+    }
+    bt->restartScan();
+    return false;
 }
 
 bool ControllerSession::connectListed(const QString &address)
@@ -164,9 +172,11 @@ void ControllerSession::takeAnnouncement(int code, const char *text, const char 
     const QString message = text ? QString::fromUtf8(text) : QString();
     switch (code) {
     case BtThread::DongleFailed:
+        adapterState = Adapter::Failed;
         emit dongleFailed(message);
         break;
     case BtThread::DongleReady:
+        adapterState = Adapter::Ready;
         emit dongleReady();
         break;
     case BtThread::DeviceFound: {
