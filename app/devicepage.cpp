@@ -60,9 +60,13 @@ void MainWindow::on_btn_search_clicked()
         return;
     }
 
-    // A new search: forget what was found; the worker announces the controllers again.
+    // A new search: forget what was found; the worker announces the controllers again. An
+    // adapter started again keeps both buttons off until it answers, as at the first search.
     QThread::msleep(1);
-    session.searchAgain();
+    if (session.searchAgain()) {
+        ui->btn_connect->setDisabled(true);
+        ui->btn_search->setDisabled(true);
+    }
 }
 
 void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
