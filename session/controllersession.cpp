@@ -48,8 +48,13 @@ BtThread *ControllerSession::createWorker()
                                                 QString(name.constData(), name.size()), rssi});
                 }
                 if (first)
-                    QMetaObject::invokeMethod(this, &ControllerSession::takeSightings, Qt::QueuedConnection);
+                    emit sightingsWaiting(QPrivateSignal());
             }, Qt::DirectConnection);
+    // A signal rather than a queued call made here: ThreadSanitizer builds order what the
+    // worker did before a signal before its queued slots, but cannot see Qt's queue order a
+    // call object that this thread would make after the signal.
+    connect(this, &ControllerSession::sightingsWaiting, this, &ControllerSession::takeSightings,
+            Qt::QueuedConnection);
     return bt;
 }
 

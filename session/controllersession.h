@@ -159,6 +159,8 @@ signals:
     void writeAnswerAnnounced(const QString &text);
     // A write that went out has its answer, or none came in time.
     void writeFinished(WriteAnswer answer);
+    // Sightings wait for takeSightings; emitted on the worker's thread, for the session itself.
+    void sightingsWaiting(QPrivateSignal);
 
 private:
     friend struct MainWindowProbe;   // lets the window's tests reach the state it shows
