@@ -24,12 +24,16 @@ QString unconnectedStatus(const char *waiting)
 
 void MainWindow::connectSession()
 {
-    connect(&session, &ControllerSession::dongleFailed, this, &MainWindow::showMessage);
-    connect(&session, &ControllerSession::writeAnswerAnnounced, this, &MainWindow::showMessage);
-    connect(&session, &ControllerSession::dongleReady, this, [this] {
+    // The buttons come back once the adapter has answered, whatever it said: after "Dongle
+    // failed…" a later Search starts it again.
+    const auto adapterAnswered = [this] {
         ui->btn_connect->setDisabled(false);
         ui->btn_search->setDisabled(false);
-    });
+    };
+    connect(&session, &ControllerSession::dongleReady, this, adapterAnswered);
+    connect(&session, &ControllerSession::dongleFailed, this, adapterAnswered);
+    connect(&session, &ControllerSession::dongleFailed, this, &MainWindow::showMessage);
+    connect(&session, &ControllerSession::writeAnswerAnnounced, this, &MainWindow::showMessage);
     connect(&session, &ControllerSession::deviceListed, this, [this](const QByteArray &address) {
         ui->comboBox->insertItem(ui->comboBox->count(), QString::fromUtf8(address));
     });
@@ -57,9 +61,13 @@ void MainWindow::on_btn_search_clicked()
         return;
     }
 
-    // A new search: forget what was found; the worker announces the controllers again.
+    // A new search: forget what was found; the worker announces the controllers again. An
+    // adapter started again keeps both buttons off until it answers, as at the first search.
     QThread::msleep(1);
-    session.searchAgain();
+    if (session.searchAgain()) {
+        ui->btn_connect->setDisabled(true);
+        ui->btn_search->setDisabled(true);
+    }
 }
 
 void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)

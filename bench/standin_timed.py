@@ -47,10 +47,10 @@ class TimedStandIn(sb.StandIn):
         if on:
             print("notifying", flush=True)
 
-    def notify_value(self, value):
+    def notify_value(self, value, unit):
         # The stand-in's own sending, with the time each report leaves for the bus.
         sent_ns = time.monotonic_ns()
-        if not sb.StandIn.notify_value(self, value):
+        if not sb.StandIn.notify_value(self, value, unit):
             return False
         data = bytes(value)
         self.count += 1
@@ -100,7 +100,7 @@ def main():
         loop.run()
     finally:
         del name
-        standin.helper.kill()
+        standin.close()
 
 
 if __name__ == "__main__":

@@ -98,15 +98,10 @@ void BtThread::run()
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
 
-    CsrBleHostConfig config{};
-    config.flags = 0;
-    hostMsgId = CsrBleHostInit(0, 0, &config);
-    if (hostMsgId == 0)
-        consoleWrite("Unable to initialise uEnergy Host.\n");
-    if (CsrBleHostStart(0) == 0)
-        consoleWrite("Unable to start uEnergy Host.\n");
-
+    const bool starting = startHost();
     emit BtSender(Started, textStarted, nullptr);
+    if (!starting)
+        emit BtSender(DongleFailed, textDongleFailed, nullptr);
 
     HostMessage message;
     while (HostGetMessage(&message)) {
@@ -121,6 +116,21 @@ void BtThread::run()
     }
 
     HostAttachThreadQueue(nullptr);
+}
+
+bool BtThread::startHost()
+{
+    CsrBleHostConfig config{};
+    config.flags = 0;
+    // A new initialisation also has a new message identifier: events still on their way from
+    // an earlier one are not taken for this one's.
+    hostMsgId = CsrBleHostInit(0, 0, &config);
+    if (hostMsgId == 0)
+        consoleWrite("Unable to initialise uEnergy Host.\n");
+    const bool started = CsrBleHostStart(0) != 0;
+    if (!started)
+        consoleWrite("Unable to start uEnergy Host.\n");
+    return hostMsgId != 0 && started;
 }
 
 uint64_t BtThread::droppedReports() const
@@ -170,6 +180,14 @@ void BtThread::handleNote(uint32_t what)
         break;
     case NoteWriteAbandoned:
         writeWaiting = false;
+        break;
+    case NoteDongleRestarted:
+        // A new initialisation drops every link without a word: the worker says it.
+        if (link != NoLink)
+            endLink(textDisconnected);
+        // Refused, the start posts no event 0: nothing else would say that it failed.
+        if (!startHost())
+            emit BtSender(DongleFailed, textDongleFailed, nullptr);
         break;
     default:
         break;
@@ -402,6 +420,11 @@ int BtThread::restartScan()
     CsrBleHostDisconnect(connId);
     note(NoteScanRestarted);
     return CsrBleHostStartLEScan();
+}
+
+void BtThread::restartDongle()
+{
+    note(NoteDongleRestarted);
 }
 
 bool BtThread::saveParam(MAG_PARAM param)

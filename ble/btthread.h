@@ -29,6 +29,11 @@ public:
     void connectDevice(const char *addressText);
     int disconnectDevice();
     int restartScan();
+    // Starts the host layer anew, as for a dongle just plugged in: the worker initialises and
+    // starts it again and announces the outcome as at its own start (DongleReady, then it
+    // scans; or DongleFailed). A link, or a connection under way, ends first. For a dongle
+    // that failed to come up or was lost; posted to the worker, so it returns at once.
+    void restartDongle();
     // Writes the parameter frame. False when it cannot go out: the worker is not running, no
     // controller is connected or its parameter characteristic is not known, or the host layer
     // refuses the write. Once a frame went out the caller is held for one second; whether it
@@ -101,10 +106,12 @@ private:
     // Messages the window's calls post to the worker's own queue, so that what they change is
     // announced in order with the events around them.
     enum CallNote : uint32_t {
-        NoteConnecting, NoteConnectRefused, NoteDisconnected, NoteScanRestarted,
+        NoteConnecting, NoteConnectRefused, NoteDisconnected, NoteScanRestarted, NoteDongleRestarted,
         NoteWriteSent, NoteWriteAbandoned,
     };
 
+    // Initialises and starts the host layer. False when either refused: no event 0 follows.
+    bool startHost();
     void note(CallNote what);
     void handleNote(uint32_t what);
     void endLink(char *why);

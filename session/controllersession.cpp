@@ -1,7 +1,5 @@
 #include "controllersession.h"
 
-#include "threadorder.h"
-
 #include <QIODevice>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -58,12 +56,14 @@ BtThread *ControllerSession::createWorker()
                     pendingSightings.push_back({QByteArray(addressText.constData(), addressText.size()),
                                                 QString(name.constData(), name.size()), rssi});
                 }
-                if (first) {
-                    // A queued call that no signal of ours starts: the order is said here.
-                    ThreadOrder::release(ThreadOrder::queuedCallToken());
-                    QMetaObject::invokeMethod(this, &ControllerSession::takeSightings, Qt::QueuedConnection);
-                }
+                if (first)
+                    emit sightingsWaiting(QPrivateSignal());
             }, Qt::DirectConnection);
+    // A signal rather than a queued call made here: ThreadSanitizer builds order what the
+    // worker did before a signal before its queued slots, but cannot see Qt's queue order a
+    // call object that this thread would make after the signal.
+    connect(this, &ControllerSession::sightingsWaiting, this, &ControllerSession::takeSightings,
+            Qt::QueuedConnection);
     return bt;
 }
 
@@ -142,13 +142,21 @@ void ControllerSession::flushSightings()
         makeReady(address);
 }
 
-void ControllerSession::searchAgain()
+bool ControllerSession::searchAgain()
 {
     addresses.clear();
     names.clear();
     emit deviceListCleared();
-    if (bt)
-        bt->restartScan();
+    if (!bt)
+        return false;
+    // A scan asked of an adapter that never came up would fail for good: it starts anew.
+    if (adapterState == Adapter::Failed) {
+        adapterState = Adapter::Unknown;
+        bt->restartDongle();
+        return true;
+    }
+    bt->restartScan();
+    return false;
 }
 
 bool ControllerSession::connectListed(const QString &address)
@@ -184,9 +192,11 @@ void ControllerSession::takeAnnouncement(int code, const char *text, const char 
     const QString message = text ? QString::fromUtf8(text) : QString();
     switch (code) {
     case BtThread::DongleFailed:
+        adapterState = Adapter::Failed;
         emit dongleFailed(message);
         break;
     case BtThread::DongleReady:
+        adapterState = Adapter::Ready;
         emit dongleReady();
         break;
     case BtThread::DeviceFound: {

@@ -69,9 +69,16 @@ public:
     };
     Q_ENUM(Link)
 
+    // Whether the adapter is usable, as the worker last said: Unknown until it answers,
+    // Failed from "Dongle failed…" until it is started again.
+    enum class Adapter { Unknown, Ready, Failed };
+    Q_ENUM(Adapter)
+    Adapter adapter() const { return adapterState; }
+
     // A later search: the controllers listed are forgotten (deviceListCleared), the link
-    // drops and the worker scans again.
-    void searchAgain();
+    // drops and the worker scans again. An adapter that failed is started again first, as one
+    // just plugged in: then true, and dongleReady or dongleFailed follows.
+    bool searchAgain();
     const QList<QString> &deviceNames() const { return names; }
     const QList<QByteArray> &deviceAddresses() const { return addresses; }
     // Drops the link and connects to the listed controller whose address text is `address`.
@@ -204,6 +211,8 @@ signals:
     void writeAnswerAnnounced(const QString &text);
     // A write that went out has its answer, or none came in time.
     void writeFinished(WriteAnswer answer);
+    // Sightings wait for takeSightings; emitted on the worker's thread, for the session itself.
+    void sightingsWaiting(QPrivateSignal);
 
 private:
     friend struct MainWindowProbe;   // lets the window's tests reach the state it shows
@@ -230,6 +239,7 @@ private:
 
     BtThread *bt = nullptr;
 
+    Adapter adapterState = Adapter::Unknown;
     QList<QString> names;
     QList<QByteArray> addresses;
     Link linkState = Link::None;

@@ -47,7 +47,7 @@ private:
     void adopt(const QString &path, const QVariantMap &properties);
     void forget();
 
-    QObject *bluez = nullptr;   // the receiver of BlueZ's D-Bus signals
+    QObject *bluez = nullptr;   // the receiver of BlueZ's D-Bus signals, once there is a bus
     bool present = false;
     bool powered = false;
     QBluetoothAddress adapterAddress;

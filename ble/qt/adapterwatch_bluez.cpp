@@ -10,6 +10,8 @@
 #include <QDBusVariant>
 #include <QMap>
 
+#include <atomic>
+
 namespace {
 
 const QString Bluez = QStringLiteral("org.bluez");
@@ -18,6 +20,25 @@ const QString Properties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString ObjectManager = QStringLiteral("org.freedesktop.DBus.ObjectManager");
 // bluetoothd lists its objects at once; one that has not by then is taken as not there.
 constexpr int RefreshTimeoutMs = 2000;
+
+// Whether the system bus can be reached. Qt keeps the process's system bus connection from
+// its first use on, so one first asked for while there is no bus stays unconnected for good,
+// and Qt Bluetooth, which uses the same one, would never reach bluetoothd either. Until the
+// bus has been reached once it is therefore tried with a connection of our own, and Qt's is
+// used only from then on. A bus that goes away later takes Qt's connection with it for good.
+bool systemBusReachable()
+{
+    static std::atomic<bool> reached{false};
+    if (!reached.load()) {
+        const QString name = QStringLiteral("imucal-bus-probe");
+        const bool up = QDBusConnection::connectToBus(QDBusConnection::SystemBus, name).isConnected();
+        QDBusConnection::disconnectFromBus(name);
+        if (!up)
+            return false;
+        reached = true;
+    }
+    return QDBusConnection::systemBus().isConnected();
+}
 
 // The interfaces of one object with their properties: D-Bus type a{sa{sv}}.
 QMap<QString, QVariantMap> readInterfaces(const QDBusArgument &argument)
@@ -107,8 +128,7 @@ private:
 };
 
 AdapterWatch::AdapterWatch(QObject *parent)
-    : QObject(parent),
-      bluez(new BluezSignals(this))
+    : QObject(parent)
 {
 }
 
@@ -116,6 +136,18 @@ void AdapterWatch::refresh()
 {
     emit refreshing();
     const unsigned serial = ++refreshes;
+    if (!systemBusReachable()) {
+        // No bus, so no bluetoothd and no adapter: said at once, after this call as an answer
+        // would be. BlueZ's signals are listened to once there is a bus to hear them on.
+        forget();
+        QMetaObject::invokeMethod(this, [this, serial] {
+            if (serial == refreshes)
+                emit refreshed();
+        }, Qt::QueuedConnection);
+        return;
+    }
+    if (!bluez)
+        bluez = new BluezSignals(this);
     const QDBusMessage call = QDBusMessage::createMethodCall(Bluez, QStringLiteral("/"), ObjectManager,
                                                              QStringLiteral("GetManagedObjects"));
     auto *pending = new QDBusPendingCallWatcher(
@@ -197,7 +229,8 @@ void AdapterWatch::adopt(const QString &path, const QVariantMap &properties)
     adapterPath = path;
     adapterAddress = QBluetoothAddress(properties.value(QStringLiteral("Address")).toString());
     powered = properties.value(QStringLiteral("Powered")).toBool();
-    static_cast<BluezSignals *>(bluez)->follow(path);
+    if (bluez)
+        static_cast<BluezSignals *>(bluez)->follow(path);
 }
 
 void AdapterWatch::forget()
@@ -206,7 +239,8 @@ void AdapterWatch::forget()
     powered = false;
     adapterPath.clear();
     adapterAddress.clear();
-    static_cast<BluezSignals *>(bluez)->follow(QString());
+    if (bluez)
+        static_cast<BluezSignals *>(bluez)->follow(QString());
 }
 
 AdapterWatch::Stack AdapterWatch::probe(const QString &path, int timeoutMs)

@@ -33,11 +33,12 @@ class RecordingBackend : public HostBackend
 {
 public:
     std::atomic<int> markers{0};
+    std::atomic<int> inits{0};
     std::mutex mutex;
     std::condition_variable released;
     bool holding = false;
     QStringList calls, refused;
-    HostEventTarget target;
+    HostEventTarget target, first;   // the latest initialisation's, and the first one's
 
     QStringList takeCalls() { std::lock_guard<std::mutex> lock(mutex); return std::exchange(calls, {}); }
     void refuse(const QString &name) { std::lock_guard<std::mutex> lock(mutex); refused << name; }
@@ -47,10 +48,10 @@ public:
         { std::lock_guard<std::mutex> lock(mutex); holding = false; }
         released.notify_all();
     }
-    void post(HostEvent event)
+    void post(HostEvent event, bool toFirst = false)
     {
         HostEventTarget t;
-        { std::lock_guard<std::mutex> lock(mutex); t = target; }
+        { std::lock_guard<std::mutex> lock(mutex); t = toFirst ? first : target; }
         t.post(std::move(event));
     }
     bool record(const QString &call)
@@ -62,8 +63,15 @@ public:
 
     bool init(const HostEventTarget &t) override
     {
-        { std::lock_guard<std::mutex> lock(mutex); target = t; }
-        return record("init");
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            target = t;
+            if (!first.messageId)
+                first = t;
+        }
+        const bool accepted = record("init");
+        ++inits;
+        return accepted;
     }
     bool start() override { return record("start"); }
     bool startLeScan() override { return record("scan"); }
@@ -108,9 +116,10 @@ public:
 
 // One step of a row: an event the host layer posts, a call it refuses from then on, one of the
 // window's calls on the GUI thread, or the worker held in (and released from) a host call.
+// A stale event is posted for the worker's first initialisation.
 struct Step
 {
-    enum Kind { Post, Refuse, Connect, Disconnect, Rescan, Save, Hold, Release };
+    enum Kind { Post, Stale, Refuse, Connect, Disconnect, Rescan, Restart, Save, Hold, Release };
     Step() = default;
     Step(HostEvent event) : event(std::move(event)) {}   // implicit: a row lists its events as steps
     Step(Kind kind, const char *text = "", MAG_PARAM param = {}) : kind(kind), text(text), param(param) {}
@@ -124,7 +133,9 @@ using Steps = QVector<Step>;
 Step refuse(const char *call) { return {Step::Refuse, call}; }
 Step connectTo(const char *address) { return {Step::Connect, address}; }
 Step save(MAG_PARAM param) { return {Step::Save, "", param}; }
-const Step disconnectLink(Step::Disconnect), rescan(Step::Rescan), hold(Step::Hold), release(Step::Release);
+Step stale(HostEvent event) { Step step(std::move(event)); step.kind = Step::Stale; return step; }
+const Step disconnectLink(Step::Disconnect), rescan(Step::Rescan), restart(Step::Restart), hold(Step::Hold),
+        release(Step::Release);
 
 // Events, by the host layer's builders.
 HostEvent found(uint64_t address, const char *name = nullptr) { return hostDeviceFoundEvent(makeBleAddress(address), name); }
@@ -267,7 +278,8 @@ void TestBtThread::run(const Step &step)
 {
     switch (step.kind) {
     case Step::Post:
-        backend->post(step.event);
+    case Step::Stale:
+        backend->post(step.event, step.kind == Step::Stale);
         return;
     case Step::Refuse:
         backend->refuse(QString::fromLatin1(step.text));
@@ -290,6 +302,11 @@ void TestBtThread::run(const Step &step)
         QCOMPARE(worker->disconnectDevice(), 1);
     } else if (step.kind == Step::Rescan) {
         worker->restartScan();
+    } else if (step.kind == Step::Restart) {
+        // Later events go to the new initialisation, so they are posted once it is made.
+        const int inits = backend->inits;
+        worker->restartDongle();
+        QTRY_VERIFY_WITH_TIMEOUT(backend->inits > inits, WaitDeadline);
     } else {
         QElapsedTimer held;
         held.start();
@@ -313,6 +330,15 @@ void TestBtThread::events_data()
         << QStringList{"scan"} << QStringList{bt(2, Ready)} << "Unable to scan device.\n" << quint64(0);
     QTest::newRow("dongle failed: no scan") << Steps{hostReadyEvent(false)}
         << QStringList() << QStringList{bt(-1, DongleFailed)} << "" << quint64(0);
+    // A dongle started again, by the window after it failed: what its first start still posts
+    // is not taken; a link ends; a start refused is a failed dongle, as no event 0 follows.
+    QTest::newRow("dongle restarted")
+        << Steps{hostReadyEvent(false), restart, stale(hostReadyEvent(true)), stale(found(0x00AB0C00000D, "Alpha")),
+                 hostReadyEvent(true), found(0x123456789ABC, "Beta"), hostConnectResultEvent(0, 7), refuse("start"),
+                 restart}
+        << QStringList{"init", "start", "scan", "discover(7)", "init", "start"}
+        << QStringList{bt(-1, DongleFailed), bt(2, Ready), bt(3, "Beta", "123456789ABC"), bt(5, "Disconnected"),
+                       bt(-1, DongleFailed)} << "Unable to start uEnergy Host.\n" << quint64(0);
     QTest::newRow("device list: name then none, none then name, literal Unknown Device, rescan")
         << Steps{found(0x00AB0C00000D, "Alpha One"), found(0x00AB0C00000D), found(0x123456789ABC), rescan,
                  found(0x123456789ABC), found(0x123456789ABC, "Beta"), found(0x123456789ABC, "Beta"),

@@ -1,5 +1,6 @@
 // The stand-in BlueZ's controller: the virtual dongle's controller model, run in real time
-// for a process that cannot link it. Reads commands on standard input, one per line:
+// for a process that cannot link it. `bluez_controllerstream [seed]`: the seed (1 unless
+// given) tells controllers apart. Reads commands on standard input, one per line:
 //   on | off           notifications of the report characteristic on / off
 //   rate <n>           type-0 reports per second
 //   write <hex>        a write to the parameter characteristic (answered with the
@@ -16,10 +17,11 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 
-int main()
+int main(int argc, char *argv[])
 {
-    VirtualController controller(1);
+    VirtualController controller(argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 1u);
     QElapsedTimer clock;
     clock.start();
     QByteArray input;

@@ -4,6 +4,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QProcessEnvironment>
 #include <QDebug>
 
 namespace {
@@ -18,13 +19,19 @@ bool readLine(QProcess &process, QByteArray *line)
 }
 } // namespace
 
-bool BluezStandIn::start(QString *error)
+BluezStandIn::BluezStandIn(const QByteArray &busAddress)
+    : address(busAddress),
+      connectionName(QStringLiteral("standin ") + QString::fromUtf8(busAddress))
 {
-    const QByteArray address = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+}
+
+bool BluezStandIn::start(QString *error, int count)
+{
     if (address.isEmpty()) {
         *error = QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS is not set");
         return false;
     }
+    controllers = count;
     bus.start(QStringLiteral("dbus-daemon"),
               {QStringLiteral("--nofork"), QStringLiteral("--config-file=" STANDIN_BUS_CONFIG),
                QStringLiteral("--print-address"), QStringLiteral("--address=") + address});
@@ -41,10 +48,14 @@ bool BluezStandIn::startService(QString *error)
     // Debian's interpreter has the D-Bus and GLib bindings. Its standard input stays open
     // while this process lives; should the test die, the stand-in ends the bus too.
     QByteArray line;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QString::fromUtf8(address));
+    service.setProcessEnvironment(environment);
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     service.start(QStringLiteral("/usr/bin/python3"),
                   {QStringLiteral(STANDIN_SCRIPT), QStringLiteral(STANDIN_HELPER),
-                   QString::number(bus.processId())});
+                   QString::number(bus.processId()), QStringLiteral("--controllers"),
+                   QString::number(controllers)});
     if (!service.waitForStarted() || !readLine(service, &line) || line != "ready") {
         *error = QStringLiteral("the stand-in did not come up");
         return false;
@@ -67,6 +78,7 @@ void BluezStandIn::stop()
         bus.kill();
         bus.waitForFinished();
     }
+    QDBusConnection::disconnectFromBus(connectionName);
 }
 
 bool BluezStandIn::call(const QString &method, const QVariantList &args, QVariant *out,
@@ -76,7 +88,13 @@ bool BluezStandIn::call(const QString &method, const QVariantList &args, QVarian
             QStringLiteral("org.bluez"), QStringLiteral("/org/imucal/standin"),
             QStringLiteral("org.imucal.StandIn"), method);
     message.setArguments(args);
-    const QDBusMessage reply = QDBusConnection::systemBus().call(message, QDBus::Block, WaitDeadline);
+    // A connection to a bus that has gone stays unconnected: the next one is made anew.
+    QDBusConnection connection(connectionName);
+    if (!connection.isConnected()) {
+        QDBusConnection::disconnectFromBus(connectionName);
+        connection = QDBusConnection::connectToBus(QString::fromUtf8(address), connectionName);
+    }
+    const QDBusMessage reply = connection.call(message, QDBus::Block, WaitDeadline);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         qWarning() << "stand-in" << method << reply.errorName() << reply.errorMessage();
         return false;
@@ -95,9 +113,10 @@ QVariant BluezStandIn::result(const QString &method)
     return out;
 }
 
-QByteArrayList BluezStandIn::byteArrays(const QString &method)
+QByteArrayList BluezStandIn::byteArrays(const QString &method, const QVariantList &args)
 {
-    const QVariant value = result(method);
+    QVariant value;
+    call(method, args, &value);
     QByteArrayList list;
     if (value.canConvert<QDBusArgument>())
         value.value<QDBusArgument>() >> list;

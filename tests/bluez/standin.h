@@ -1,5 +1,6 @@
-// The stand-in BlueZ: a private dbus-daemon (at the test's DBUS_SYSTEM_BUS_ADDRESS) with the
-// stand-in service on it, and calls into the stand-in's test interface.
+// The stand-in BlueZ: a private dbus-daemon (at the test's DBUS_SYSTEM_BUS_ADDRESS, or at an
+// address of its own) with the stand-in service on it, and calls into the stand-in's test
+// interface over a connection of its own.
 #pragma once
 
 #include <QByteArrayList>
@@ -10,13 +11,21 @@
 class BluezStandIn
 {
 public:
+    explicit BluezStandIn(const QByteArray &busAddress = qgetenv("DBUS_SYSTEM_BUS_ADDRESS"));
     ~BluezStandIn() { stop(); }
     // False, with the reason in `error`, when the bus or the stand-in does not come up.
-    bool start(QString *error);
+    // `controllers`: how many there are after each reset.
+    bool start(QString *error, int controllers = 1);
     void stop();
+    const QByteArray &busAddress() const { return address; }
+    // bluetoothd stopped, or started again with nothing known; the bus stays.
+    void stopService();
+    bool startService(QString *error);
 
     // Adapter present and powered, no device known, no fault armed.
     bool reset() { return call(QStringLiteral("Reset")); }
+    // Controller n (from 1) is 00:02:5B:0A:1C:0n, "IMU Controller" and the n-th capital letter.
+    bool setControllers(uint count) { return call(QStringLiteral("SetControllers"), {count}); }
     bool setAdapterPresent(bool on) { return call(QStringLiteral("SetAdapterPresent"), {on}); }
     bool setPowered(bool on) { return call(QStringLiteral("SetPowered"), {on}); }
     bool setConnectMode(const QString &mode) { return call(QStringLiteral("SetConnectMode"), {mode}); }   // ok, fail, hang
@@ -33,17 +42,21 @@ public:
     bool restart(QString *error) { stopService(); return startService(error); }
 
     QStringList log() { return result(QStringLiteral("Log")).toStringList(); }   // BlueZ calls received
-    QByteArrayList writes() { return byteArrays(QStringLiteral("Writes")); }   // to the parameter characteristic
-    QByteArrayList sent() { return byteArrays(QStringLiteral("Sent")); }   // notifications, in order
+    // To the first controller's parameter characteristic, or to that of the one at `address`
+    // (as "00:02:5B:0A:1C:01").
+    QByteArrayList writes() { return byteArrays(QStringLiteral("Writes")); }
+    QByteArrayList writesTo(const QString &address) { return byteArrays(QStringLiteral("WritesTo"), {address}); }
+    QByteArrayList sent() { return byteArrays(QStringLiteral("Sent")); }   // the first's notifications, in order
 
 private:
-    bool startService(QString *error);
-    void stopService();
     bool call(const QString &method, const QVariantList &args = {}, QVariant *out = nullptr,
               QVariantList *all = nullptr);
     QVariant result(const QString &method);
-    QByteArrayList byteArrays(const QString &method);
+    QByteArrayList byteArrays(const QString &method, const QVariantList &args = {});
 
+    const QByteArray address;
+    const QString connectionName;
+    int controllers = 1;
     QProcess bus;
     QProcess service;
 };

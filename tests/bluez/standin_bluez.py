@@ -1,15 +1,23 @@
 #!/usr/bin/python3
-"""A stand-in for BlueZ on a private D-Bus bus: one adapter, one motion controller and one
-nameless beacon, with the D-Bus objects and calls that Qt Bluetooth uses. The controller's
-reports come from the controller-stream helper (the virtual dongle's controller model).
+"""A stand-in for BlueZ on a private D-Bus bus: one adapter, motion controllers (one unless
+told otherwise) and one nameless beacon, with the D-Bus objects and calls that Qt Bluetooth
+uses. Each controller's reports come from a controller-stream helper of its own (the virtual
+dongle's controller model, seeded with the controller's number), and its parameter
+characteristic keeps the frames written to it.
 
     /usr/bin/python3 standin_bluez.py <controller-stream helper> [<bus daemon pid>]
+                                      [--controllers N]
 
 Runs on the bus named by DBUS_SYSTEM_BUS_ADDRESS, prints "ready" once it owns org.bluez, and
 takes fault injection on org.imucal.StandIn at /org/imucal/standin. When its standard input
 closes (the test that started it has gone, even by a crash) it ends, and takes the bus daemon
 with it.
+
+Controller n (from 1) has the address 00:02:5B:0A:1C:<n in hex> and the name "IMU Controller"
+with the n-th capital letter. Discovery runs while any client has started it and not stopped
+it, as BlueZ's does, so several tools on the one adapter each find their own controller.
 """
+import argparse
 import os
 import signal
 import subprocess
@@ -33,8 +41,8 @@ CONTROL = "org.imucal.StandIn"
 
 ADAPTER_PATH = "/org/bluez/hci0"
 ADAPTER_ADDRESS = "00:1A:7D:DA:71:13"
-CONTROLLER_ADDRESS = "00:02:5B:0A:1C:01"
-CONTROLLER_NAME = "IMU Controller A"
+CONTROLLER_PREFIX = "00:02:5B:0A:1C:"
+MAX_CONTROLLERS = 26
 BEACON_ADDRESS = "00:02:5B:F0:00:01"
 ADVERTISING_MS = 300
 CONNECT_DELAY_MS = 20
@@ -154,17 +162,17 @@ class Adapter(BusObject):
     def SetDiscoveryFilter(self, filter):
         self.standin.log("SetDiscoveryFilter")
 
-    @dbus.service.method(ADAPTER)
-    def StartDiscovery(self):
+    @dbus.service.method(ADAPTER, sender_keyword="sender")
+    def StartDiscovery(self, sender=None):
         self.standin.log("StartDiscovery")
         if not self.interfaces[ADAPTER]["Powered"]:
             raise NotPermitted("Not Powered")
-        self.standin.start_discovery()
+        self.standin.start_discovery(sender)
 
-    @dbus.service.method(ADAPTER)
-    def StopDiscovery(self):
+    @dbus.service.method(ADAPTER, sender_keyword="sender")
+    def StopDiscovery(self, sender=None):
         self.standin.log("StopDiscovery")
-        self.standin.stop_discovery()
+        self.standin.stop_discovery(sender)
 
     @dbus.service.method(ADAPTER, in_signature="o")
     def RemoveDevice(self, path):
@@ -173,7 +181,7 @@ class Adapter(BusObject):
 
 
 class Device(BusObject):
-    def __init__(self, standin, address, name, controller):
+    def __init__(self, standin, address, name, unit=None):
         props = {
             "Address": dbus.String(address),
             "AddressType": dbus.String("public"),
@@ -186,14 +194,14 @@ class Device(BusObject):
             "LegacyPairing": dbus.Boolean(False),
             "RSSI": dbus.Int16(-50),
             "Connected": dbus.Boolean(False),
-            "UUIDs": string_array([uuid16(0xFAEA)] if controller else []),
+            "UUIDs": string_array([uuid16(0xFAEA)] if unit else []),
             "ServicesResolved": dbus.Boolean(False),
         }
         if name:
             props["Name"] = dbus.String(name)
         BusObject.__init__(self, standin, "%s/dev_%s" % (ADAPTER_PATH, address.replace(":", "_")),
                            {DEVICE: props})
-        self.controller = controller
+        self.unit = unit    # the controller's Unit, or None for a device that is none
 
     @dbus.service.method(DEVICE, async_callbacks=("reply", "error"))
     def Connect(self, reply, error):
@@ -217,7 +225,7 @@ class GattService(BusObject):
 
 
 class GattCharacteristic(BusObject):
-    def __init__(self, standin, service, handle, uuid, flags, value=b""):
+    def __init__(self, standin, service, handle, uuid, flags, value=b"", unit=None):
         BusObject.__init__(self, standin, "%s/char%04x" % (service.path, handle), {CHAR: {
             "UUID": dbus.String(uuid16(uuid)),
             "Service": dbus.ObjectPath(service.path),
@@ -226,6 +234,7 @@ class GattCharacteristic(BusObject):
             "Flags": string_array(flags),
         }})
         self.uuid = uuid
+        self.unit = unit
 
     @dbus.service.method(CHAR, in_signature="a{sv}", out_signature="ay")
     def ReadValue(self, options):
@@ -278,6 +287,11 @@ class Control(dbus.service.Object):
     def Reset(self):
         self.standin.reset()
 
+    @dbus.service.method(CONTROL, in_signature="u")
+    def SetControllers(self, count):
+        # How many controllers there are from now on (Reset brings back the start's number).
+        self.standin.set_controllers(int(count))
+
     @dbus.service.method(CONTROL, in_signature="b")
     def SetAdapterPresent(self, present):
         self.standin.set_adapter_present(bool(present))
@@ -305,7 +319,7 @@ class Control(dbus.service.Object):
 
     @dbus.service.method(CONTROL)
     def DropLink(self):
-        self.standin.drop_link()
+        self.standin.drop_links()
 
     @dbus.service.method(CONTROL, in_signature="u")
     def Freeze(self, ms):
@@ -340,28 +354,99 @@ class Control(dbus.service.Object):
 
     @dbus.service.method(CONTROL, out_signature="aay")
     def Writes(self):
-        return dbus.Array([byte_array(w) for w in self.standin.writes], signature="ay")
+        # to the first controller's parameter characteristic
+        return self.WritesTo(self.standin.units[0].address)
+
+    @dbus.service.method(CONTROL, in_signature="s", out_signature="aay")
+    def WritesTo(self, address):
+        # to the parameter characteristic of the controller with this address
+        unit = self.standin.unit(str(address))
+        return dbus.Array([byte_array(w) for w in unit.writes] if unit else [], signature="ay")
 
     @dbus.service.method(CONTROL, out_signature="aay")
     def Sent(self):
-        return dbus.Array([byte_array(s) for s in self.standin.sent], signature="ay")
+        # the first controller's notifications
+        return dbus.Array([byte_array(s) for s in self.standin.units[0].sent], signature="ay")
+
+
+class Unit:
+    """One motion controller: its device object once advertised, its attributes while
+    connected, the helper that models it, and what it received and sent."""
+
+    def __init__(self, standin, number, helper):
+        self.standin = standin
+        self.number = number
+        self.address = CONTROLLER_PREFIX + "%02X" % number
+        self.name = "IMU Controller " + chr(ord("A") + number - 1)
+        self.helper = subprocess.Popen([helper, str(number)], stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, bufsize=0)
+        self.pending = b""
+        self.watch = GLib.io_add_watch(self.helper.stdout.fileno(), GLib.IO_IN | GLib.IO_HUP,
+                                       self.on_helper)
+        self.device = None
+        self.report = None
+        self.param = None
+        self.clear()
+
+    def clear(self):
+        self.writes = []    # frames its parameter characteristic took
+        self.sent = []      # its notifications, in order (the first KEEP_SENT)
+        self.command("off")
+        self.command("rate 100")
+
+    def connected(self):
+        return bool(self.device and self.device.interfaces[DEVICE]["Connected"])
+
+    def command(self, line):
+        self.helper.stdin.write((line + "\n").encode())
+
+    def close(self):
+        GLib.source_remove(self.watch)
+        self.helper.kill()
+        self.helper.wait()
+
+    def on_helper(self, fd, condition):
+        data = os.read(fd, 65536)
+        if not data:
+            GLib.idle_add(lambda: sys.exit(1))
+            return False
+        self.pending += data
+        *lines, self.pending = self.pending.split(b"\n")
+        for line in lines:
+            if not line.startswith(b"n "):
+                continue
+            value = bytes.fromhex(line[2:].decode())
+            if self.standin.notify_value(value, self) and len(self.sent) < KEEP_SENT:
+                self.sent.append(value)
+        return True
 
 
 class StandIn:
-    def __init__(self, bus, helper):
+    def __init__(self, bus, helper, controllers=1):
         self.bus = bus
-        self.helper = subprocess.Popen([helper], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                       bufsize=0)
-        self.pending = b""
-        GLib.io_add_watch(self.helper.stdout.fileno(), GLib.IO_IN | GLib.IO_HUP, self.on_helper)
+        self.helper_path = helper
+        self.default_controllers = controllers
+        self.units = []
         self.objects = {}
         self.root = Root(self)
         self.control = Control(self)
         self.adapter = None
-        self.controller = None
         self.discovery_timer = None
+        self.discovery_clients = {}   # bus name: the watch that ends its discovery with it
         self.flood_timer = None
         self.reset()
+
+    @property
+    def helper(self):
+        # The first controller's model.
+        return self.units[0].helper
+
+    def unit(self, address):
+        return next((u for u in self.units if u.address.upper() == address.upper()), None)
+
+    def close(self):
+        for unit in self.units:
+            unit.close()
 
     # --- object bookkeeping --------------------------------------------------------------
     def describe(self, obj):
@@ -390,12 +475,10 @@ class StandIn:
     def reset(self):
         self.stop_discovery()
         self.stop_flood()
-        if self.controller:
-            self.drop_link()
+        self.drop_links()
         for path in [p for p in self.objects if p.startswith(ADAPTER_PATH)]:
             self.remove(path)
         self.adapter = None
-        self.controller = None
         self.beacon = None
         self.powered = True
         self.connect_mode = "ok"
@@ -405,13 +488,25 @@ class StandIn:
         self.crowd = []
         self.flooded = {"sent": 0, "first": 0.0, "last": 0.0}
         self.calls = []
-        self.writes = []
-        self.sent = []
         self.hung = []
         self.hung_writes = []
-        self.helper_command("off")
-        self.helper_command("rate 100")
+        self.set_controllers(self.default_controllers)
+        for unit in self.units:
+            unit.device = None
+            unit.clear()
         self.set_adapter_present(True)
+
+    def set_controllers(self, count):
+        count = max(1, min(int(count), MAX_CONTROLLERS))
+        while len(self.units) > count:
+            unit = self.units.pop()
+            self.drop_link(unit)
+            if unit.device:
+                self.remove(unit.device.path)
+            unit.close()
+        while len(self.units) < count:
+            # The new ones appear at the next advertising period.
+            self.units.append(Unit(self, len(self.units) + 1, self.helper_path))
 
     def set_adapter_present(self, present):
         if present and not self.adapter:
@@ -419,44 +514,59 @@ class StandIn:
             self.add(self.adapter)
         elif not present and self.adapter:
             self.stop_discovery()
-            self.drop_link()
+            self.drop_links()
             self.remove(ADAPTER_PATH)
             self.adapter = None
-            self.controller = None
+            for unit in self.units:
+                unit.device = None
             self.beacon = None
             self.crowd = []
 
     def powered_changed(self, powered):
         if not powered:
             self.stop_discovery()
-            self.drop_link()
+            self.drop_links()
 
     # --- discovery -----------------------------------------------------------------------
-    def start_discovery(self):
+    def start_discovery(self, client=None):
+        if client and client not in self.discovery_clients:
+            # A client that leaves the bus ends its discovery, as BlueZ sees to.
+            self.discovery_clients[client] = self.bus.watch_name_owner(
+                client, lambda owner, c=client: owner or self.stop_discovery(c))
         if self.discovery_timer is None:
             self.adapter.set_props(ADAPTER, {"Discovering": dbus.Boolean(True)})
             self.rssi_step = 0
             self.advertise()
             self.discovery_timer = GLib.timeout_add(ADVERTISING_MS, self.advertise)
 
-    def stop_discovery(self):
-        if self.discovery_timer is not None:
-            GLib.source_remove(self.discovery_timer)
-            self.discovery_timer = None
-            if self.adapter:
-                self.adapter.set_props(ADAPTER, {"Discovering": dbus.Boolean(False)})
+    def stop_discovery(self, client=None):
+        """Ends `client`'s discovery, and the adapter's once no client has one; without a
+        client (the adapter going, a reset), everybody's."""
+        if client is None:
+            clients, self.discovery_clients = list(self.discovery_clients.values()), {}
+        else:
+            clients = [self.discovery_clients.pop(client)] if client in self.discovery_clients else []
+        for watch in clients:
+            watch.cancel()
+        if self.discovery_clients or self.discovery_timer is None:
+            return
+        GLib.source_remove(self.discovery_timer)
+        self.discovery_timer = None
+        if self.adapter:
+            self.adapter.set_props(ADAPTER, {"Discovering": dbus.Boolean(False)})
 
     def advertise(self):
         """One advertising period: unknown devices appear, known ones are seen again."""
         self.rssi_step += 1
         rssi = dbus.Int16(-50 - self.rssi_step % 2)
-        if self.controller is None:
-            self.controller = Device(self, CONTROLLER_ADDRESS, CONTROLLER_NAME, True)
-            self.add(self.controller)
-        elif not self.controller.interfaces[DEVICE]["Connected"]:
-            self.controller.set_props(DEVICE, {"RSSI": rssi})
+        for unit in self.units:
+            if unit.device is None:
+                unit.device = Device(self, unit.address, unit.name, unit)
+                self.add(unit.device)
+            elif not unit.connected():
+                unit.device.set_props(DEVICE, {"RSSI": rssi})
         if self.beacon is None:
-            self.beacon = Device(self, BEACON_ADDRESS, None, False)
+            self.beacon = Device(self, BEACON_ADDRESS, None)
             self.add(self.beacon)
         else:
             self.beacon.set_props(DEVICE, {"RSSI": rssi})
@@ -466,21 +576,23 @@ class StandIn:
                 self.crowd[i].set_props(DEVICE, {"Name": dbus.String(name),
                                                  "Alias": dbus.String(name), "RSSI": rssi})
             else:
-                self.crowd.append(Device(self, CROWD_PREFIX + "%02X" % i, name, False))
+                self.crowd.append(Device(self, CROWD_PREFIX + "%02X" % i, name))
                 self.add(self.crowd[-1])
         return True
 
     def remove_device(self, path):
-        if self.controller and path == self.controller.path:
-            self.drop_link()
-            self.controller = None
-        elif self.beacon and path == self.beacon.path:
+        for unit in self.units:
+            if unit.device and path == unit.device.path:
+                self.drop_link(unit)
+                unit.device = None
+        if self.beacon and path == self.beacon.path:
             self.beacon = None
         self.remove(path)
 
     # --- connection ----------------------------------------------------------------------
     def connect(self, device, reply, error):
-        if self.connect_mode == "fail" or not device.controller or not self.powered:
+        unit = device.unit
+        if self.connect_mode == "fail" or not unit or not self.powered:
             error(Failed("le-connection-abort-by-local"))
             return
         if self.connect_mode == "hang":
@@ -491,11 +603,11 @@ class StandIn:
             return
 
         def connected():
-            if self.controller is not device:
+            if unit.device is not device or unit not in self.units:
                 error(Failed("Device gone"))
                 return False
             device.set_props(DEVICE, {"Connected": dbus.Boolean(True)})
-            self.add_database(device)
+            self.add_database(unit)
             reply()
             GLib.timeout_add(CONNECT_DELAY_MS, resolved)
             return False
@@ -507,27 +619,34 @@ class StandIn:
 
         GLib.timeout_add(CONNECT_DELAY_MS, connected)
 
-    def add_database(self, device):
+    def add_database(self, unit):
+        device = unit.device
         info = GattService(self, device, 0x000A, 0x180A)
         maker = GattCharacteristic(self, info, 0x000B, 0x2A29, ["read"], b"IMU")
         service = GattService(self, device, 0x0010, 0xFAEA)
-        self.report = GattCharacteristic(self, service, 0x0011, 0xFAE1, ["read", "notify"])
-        config = GattDescriptor(self, self.report, 0x0013, 0x2902)
-        self.param = GattCharacteristic(self, service, 0x0014, 0xFAE2, ["read", "write"])
-        for obj in (info, maker, service, self.report, config, self.param):
+        unit.report = GattCharacteristic(self, service, 0x0011, 0xFAE1, ["read", "notify"], unit=unit)
+        config = GattDescriptor(self, unit.report, 0x0013, 0x2902)
+        unit.param = GattCharacteristic(self, service, 0x0014, 0xFAE2, ["read", "write"], unit=unit)
+        for obj in (info, maker, service, unit.report, config, unit.param):
             self.add(obj)
 
     def disconnect(self, device):
-        if device is self.controller:
-            self.drop_link()
+        if device.unit:
+            self.drop_link(device.unit)
 
-    def drop_link(self):
-        device = self.controller
-        if not device or not device.interfaces[DEVICE]["Connected"]:
+    def drop_links(self):
+        for unit in self.units:
+            self.drop_link(unit)
+
+    def drop_link(self, unit):
+        if not unit.connected():
             return
-        self.stop_flood()
-        self.helper_command("off")
-        hung, self.hung_writes = self.hung_writes, []
+        device = unit.device
+        if unit is self.units[0]:
+            self.stop_flood()
+        unit.command("off")
+        hung = [w for w in self.hung_writes if w[0].unit is unit]
+        self.hung_writes = [w for w in self.hung_writes if w[0].unit is not unit]
         for characteristic, data, reply, error in hung:
             error(Failed("Not connected"))
         device.set_props(DEVICE, {"ServicesResolved": dbus.Boolean(False)})
@@ -538,41 +657,44 @@ class StandIn:
 
     # --- attributes ----------------------------------------------------------------------
     def notify(self, characteristic, on):
-        if characteristic is not self.report:
+        unit = characteristic.unit
+        if not unit or characteristic is not unit.report:
             raise NotPermitted("Notify not supported")
         characteristic.set_props(CHAR, {"Notifying": dbus.Boolean(on)})
-        self.helper_command("on" if on else "off")
+        unit.command("on" if on else "off")
 
     def remove_service(self):
-        device = self.controller
-        service = self.report.path.rsplit("/", 1)[0] if device else None
+        unit = self.units[0]
+        service = unit.report.path.rsplit("/", 1)[0] if unit.device and unit.report else None
         if service in self.objects:
             self.remove(service)
-            device.set_props(DEVICE, {"UUIDs": string_array([])})
+            unit.device.set_props(DEVICE, {"UUIDs": string_array([])})
 
     def write(self, characteristic, data, reply, error):
         self.log("WriteValue")
-        if characteristic is not self.param:
+        unit = characteristic.unit
+        if not unit or characteristic is not unit.param:
             error(NotPermitted("Write not permitted"))
         elif self.write_mode in WRITE_ERRORS:
             error(WRITE_ERRORS[self.write_mode]("Operation failed with ATT error: 0x0e"))
         elif self.write_mode == "hang":
             self.hung_writes.append((characteristic, data, reply, error))
         elif self.write_mode == "drop":
-            self.drop_link()
+            self.drop_link(unit)
             error(Failed("Not connected"))
         else:
-            self.writes.append(data)
+            unit.writes.append(data)
             characteristic.interfaces[CHAR]["Value"] = byte_array(data)
-            self.helper_command("write " + data.hex())
+            unit.command("write " + data.hex())
             reply()
 
-    # --- floods of orientation reports ---------------------------------------------------
+    # --- floods of orientation reports (the first controller's) ---------------------------
     def flood(self, rate, ms):
         """`rate` orientation reports a second for `ms`, in place of the controller's own;
         the angle counts up, so the last one tells which report a display shows."""
+        unit = self.units[0]
         self.stop_flood()
-        self.helper_command("off")
+        unit.command("off")
         self.flooded = {"sent": 0, "first": time.monotonic(), "last": 0.0}
         start, end = self.flooded["first"], self.flooded["first"] + ms / 1000.0
 
@@ -580,13 +702,13 @@ class StandIn:
             now = time.monotonic()
             due = int(rate * (min(now, end) - start)) + 1 - self.flooded["sent"]
             for _ in range(min(due, 5000)):
-                self.notify_value(self.flood_report(self.flooded["sent"]))
+                self.notify_value(self.flood_report(self.flooded["sent"]), unit)
                 self.flooded["sent"] += 1
             self.flooded["last"] = time.monotonic()
             if now < end:
                 return True
             self.flood_timer = None
-            self.helper_command("on")
+            unit.command("on")
             return False
 
         self.flood_timer = GLib.timeout_add(2, tick)
@@ -602,42 +724,37 @@ class StandIn:
         tenths = n % 3600
         return bytes([0x55, 0, 0, tenths >> 8, tenths & 0xFF, 0, 0, 0, 0] + [0] * 11)
 
-    def notify_value(self, value):
-        device = self.controller
-        if (device and device.interfaces[DEVICE]["Connected"]
-                and self.report.interfaces[CHAR]["Notifying"]):
-            self.report.PropertiesChanged(CHAR, {"Value": dbus.ByteArray(value)},
+    def notify_value(self, value, unit):
+        """Sends `value` as `unit`'s notification; False when its reports are not on."""
+        if unit.connected() and unit.report and unit.report.interfaces[CHAR]["Notifying"]:
+            unit.report.PropertiesChanged(CHAR, {"Value": dbus.ByteArray(value)},
                                           dbus.Array([], signature="s"))
             return True
         return False
 
-    # --- the controller model ------------------------------------------------------------
+    # --- the controller models -------------------------------------------------------------
     def helper_command(self, line):
-        self.helper.stdin.write((line + "\n").encode())
+        """`line` to every controller's model."""
+        for unit in self.units:
+            unit.command(line)
 
-    def on_helper(self, fd, condition):
-        data = os.read(fd, 65536)
-        if not data:
-            GLib.idle_add(lambda: sys.exit(1))
-            return False
-        self.pending += data
-        *lines, self.pending = self.pending.split(b"\n")
-        for line in lines:
-            if not line.startswith(b"n "):
-                continue
-            value = bytes.fromhex(line[2:].decode())
-            if self.notify_value(value) and len(self.sent) < KEEP_SENT:
-                self.sent.append(value)
-        return True
+
+def arguments():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("helper")
+    parser.add_argument("bus_pid", nargs="?", type=int, default=0)
+    parser.add_argument("--controllers", type=int, default=1)
+    return parser.parse_args()
 
 
 def main():
+    args = arguments()
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
-    standin = StandIn(bus, sys.argv[1])
+    standin = StandIn(bus, args.helper, args.controllers)
     name = dbus.service.BusName(BLUEZ, bus)
     loop = GLib.MainLoop()
-    bus_pid = int(sys.argv[2]) if len(sys.argv) > 2 else 0
+    bus_pid = args.bus_pid
 
     def on_stdin(fd, condition):
         if condition & GLib.IO_IN and os.read(fd, 4096):
@@ -653,7 +770,7 @@ def main():
         loop.run()
     finally:
         del name
-        standin.helper.kill()
+        standin.close()
 
 
 if __name__ == "__main__":
