@@ -33,8 +33,6 @@ constexpr uint32_t NoteMessage = 0;
 // second's worth; older ones are dropped.
 constexpr size_t NotificationBacklog = 1000;
 
-// The longest device name an advertisement can carry, in bytes.
-constexpr size_t LongestName = 248;
 // The service search reports its position in eight bits, with 255 meaning "none".
 constexpr size_t ServiceNotFound = 255;
 
@@ -303,7 +301,7 @@ void BtThread::handleDeviceFound(const HostDeviceFoundEvent *event)
         char text[Protocol::AddressTextLength + 1];
         Protocol::formatAddressText(event->address, text);
         const QString name = event->name
-                ? QString::fromUtf8(event->name, int(strnlen(event->name, LongestName)))
+                ? QString::fromUtf8(event->name, int(Protocol::keptNameLength(event->name)))
                 : QString();
         emit sightingSender(QByteArray(text), name, event->rssi);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace Protocol {
 
@@ -225,3 +226,17 @@ bool parseAddressText(const char *text, BleAddress *address)
 }
 
 } // namespace Protocol
+
+size_t Protocol::keptNameLength(const char *name, size_t length)
+{
+    if (!name)
+        return 0;
+    size_t kept = length == SIZE_MAX ? strnlen(name, LongestName + 1) : length;
+    if (kept <= LongestName)
+        return kept;
+    kept = LongestName;
+    // A continuation byte (10xxxxxx) just past the cut means the cut splits a character.
+    while (kept > 0 && (uint8_t(name[kept]) & 0xC0) == 0x80)
+        --kept;
+    return kept;
+}

@@ -123,4 +123,11 @@ void formatAddressText(const BleAddress &address, char text[AddressTextLength + 
 // than the text's NUL.
 bool parseAddressText(const char *text, BleAddress *address);
 
+// --- Device names ------------------------------------------------------------------------
+// The longest name an advertisement can carry, in bytes.
+constexpr size_t LongestName = 248;
+// How many bytes of the UTF-8 `name` (`length` of them, or up to its NUL when length is
+// SIZE_MAX) are kept: at most LongestName, and never ending inside a character.
+size_t keptNameLength(const char *name, size_t length = SIZE_MAX);
+
 } // namespace Protocol

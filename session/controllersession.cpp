@@ -182,7 +182,9 @@ void ControllerSession::connectTo(const QByteArray &address, const QString &name
     // The first report of the new link has no predecessor.
     stationary.newLink();
     linkedAddress = address;
-    linkedName = name;
+    // Recorded as the command line records a sighting's name, whichever list it came from.
+    const QByteArray bytes = name.toUtf8();
+    linkedName = QString::fromUtf8(bytes.constData(), int(Protocol::keptNameLength(bytes.constData(), size_t(bytes.size()))));
     linkState = Link::Connecting;
     bt->connectDevice(address.constData());
 }

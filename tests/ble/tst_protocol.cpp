@@ -31,6 +31,8 @@ private slots:
     void paramFrame();
     void reports_data();
     void reports();
+    void keptName_data();
+    void keptName();
 };
 
 void TestProtocol::addressText_data()
@@ -211,6 +213,26 @@ void TestProtocol::reports()
         out << QString::asprintf("raw %d,%d,%d,%d,%d,%d,%d,%d,%d", r.first_x, r.first_y, r.first_z, r.second_x,
                                  r.second_y, r.second_z, r.mag_x, r.mag_y, r.mag_z);
     QCOMPARE(out, expected);
+}
+
+// A device name is kept to 248 bytes, cut before a character it would split.
+void TestProtocol::keptName_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("short") << QByteArray("IMU") << 3;
+    QTest::newRow("exactly the longest") << QByteArray(248, 'a') << 248;
+    QTest::newRow("longer") << QByteArray(10000, 'a') << 248;
+    QTest::newRow("a two-byte letter across the cut") << QByteArray(247, 'a') + "\xC3\xA9" << 247;
+    QTest::newRow("a four-byte sign across the cut") << QByteArray(246, 'a') + "\xF0\x9F\x98\x80" << 246;
+}
+
+void TestProtocol::keptName()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, kept);
+    QCOMPARE(int(Protocol::keptNameLength(name.constData())), kept);
+    QCOMPARE(int(Protocol::keptNameLength(name.constData(), size_t(name.size()))), kept);
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include <memory>
 #include <vector>
 
@@ -71,6 +73,7 @@ private slots:
     void cleanupTestCase();
     void searchConnectStreamAndSave();
     void writeWithoutWindow();
+    void stoppedJob();
     void firstSearchWithoutAdapter_data();
     void firstSearchWithoutAdapter();
     void fourUnitsAtOnce();
@@ -180,6 +183,24 @@ void TestToolOnBluez::writeWithoutWindow()
     QVERIFY2(job.exitStatus() == QProcess::NormalExit && job.exitCode() == 0, job.readAllStandardError().constData());
     QCOMPARE(standIn.writes(), QByteArrayList{QByteArray::fromHex("5A040100 78FFB500 23FF3800 C8FFFD00 00004FA5")});
     QCOMPARE(job.readAllStandardOutput(), QByteArray("write 120,35,200,-75,-200,-3: success\n"));
+}
+
+// A job stopped by a signal in the middle of its check drops the link on its way out, so the
+// unit is free for the next job, and ends with 128 + the signal.
+void TestToolOnBluez::stoppedJob()
+{
+    tool.kill();
+    tool.waitForFinished();
+    QVERIFY(standIn.reset());
+    QProcess job;
+    job.start(QStringLiteral(TOOL_PATH), {"--address", "00:02:5b:0a:1c:01", "--check"});
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor([&] { return (err += job.readAllStandardError()).contains("checking"); }, WaitDeadline));
+    QVERIFY(!standIn.log().contains("Disconnect"));
+    ::kill(pid_t(job.processId()), SIGTERM);
+    QVERIFY(job.waitForFinished(WaitDeadline));
+    QCOMPARE(job.exitCode(), 143);
+    QVERIFY(standIn.log().contains("Disconnect"));
 }
 
 // Whatever is missing at the first Search (the system bus itself, bluetoothd, the adapter, its

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 #include <vector>
 
 namespace {
@@ -66,6 +68,8 @@ private slots:
     void demo();
     void controlledDongle_data();
     void controlledDongle();
+    void stopSignals_data();
+    void stopSignals();
 };
 
 void TestHeadless::demo_data()
@@ -256,6 +260,39 @@ void TestHeadless::controlledDongle()
     QVERIFY2(line.contains(recorded.toUtf8()), line.constData());
     if (fault == "write swallowed")
         QVERIFY2(clock.elapsed() >= options.answerTimeoutMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+// The demo as a station runs it, stopped by a signal during its check: it ends at once with
+// 128 + the signal, and the check is recorded as aborted.
+void TestHeadless::stopSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+void TestHeadless::stopSignals()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString recordPath = dir.filePath("units.jsonl");
+    QProcess tool;
+    tool.start(DEMO_PATH, {"--address", "00025B0A1C02", "--check", "--record", recordPath});
+    QByteArray err;
+    QVERIFY(QTest::qWaitFor([&] { return (err += tool.readAllStandardError()).contains("checking"); }, 60000));
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(pid_t(tool.processId()), signal);
+    QVERIFY(tool.waitForFinished(60000));
+    qInfo("ended %lld ms after the signal", stopping.elapsed());
+    QCOMPARE(tool.exitCode(), 128 + signal);
+    QFile record(recordPath);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QJsonObject line = QJsonDocument::fromJson(record.readAll()).object();
+    QCOMPARE(line.value("operation").toString(), QStringLiteral("check"));
+    QCOMPARE(line.value("status").toInt(), 2);
+    QCOMPARE(line.value("aborted").toBool(), true);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)
