@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Device search and connection page: slots of MainWindow, and what the session tells it.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Live display of the connected controller: slots of MainWindow.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 

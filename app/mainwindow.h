@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The tool's one window: frameless, skinned with pictures, three pages, and the receiver of
 // every worker signal.
 #pragma once

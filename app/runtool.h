@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // What both executables do once they know their host-layer backend.
 #pragma once
 

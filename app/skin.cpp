@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The window's skin: pictures from ./image, palettes, style sheets, and the page buttons.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"

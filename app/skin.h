@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Where the skin's pictures come from, and the style sheets it dresses the form's widgets in.
 #pragma once
 

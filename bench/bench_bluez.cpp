@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // What a misbehaving Bluetooth stack does to the real-adapter build, measured against the
 // stand-in BlueZ: the worker on the Qt layer in this process as the window drives it, the
 // layer alone, and the tool's own executable. Prints one line of figures per case.

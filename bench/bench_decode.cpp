@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The worker's decode step for one notification (copy into the reused report buffer, then
 // decode), per report type, against the copy alone. Each benchmark cycles through 64
 // notifications with different values, so no branch or value stays constant.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The live path end to end: reports from a source, through queued signals, into the window's
 // slots and the 3-D view, measured on the running window.
 //

@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """Whole-process figures of a built tool, measured from outside through /proc.
 
     bench_process.py idle   --exe <demo or tool> [--seconds S] [--warmup S]

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // What a calibration's quality figures cost the GUI thread. BM_Recording is one whole
 // recording as the front ends run it: 75 magnetometer samples a second fed to MagRecording,
 // and once a second a tick, a refresh of the figures and the gate's verdict, then at the save

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The GUI thread's share of one report: the window's live-display slots, one stationary-check
 // tick, and one frame of the 3-D view, on the shown window with the tool's own pictures.
 // Needs an X display (run under xvfb-run).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Start-up: time from process start to the first frame of the window, pictures loaded.
 //
 //   bench_startup [--runs N]

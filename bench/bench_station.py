@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """A station's figures: jobs of a built tool side by side, one a lane, measured from outside.
 
     bench_station.py cpu     --exe <tool> [--helper <bluez_controllerstream>] [--lanes 4]

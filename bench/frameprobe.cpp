@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Preloaded into a built tool (LD_PRELOAD) to see its 3-D view's frames from outside: every
 // buffer swap is counted and, when IMUCAL_FRAME_LOG names a file, written to it as one line
 //

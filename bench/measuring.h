@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Shared by the measuring programs: clocks, per-thread CPU time, and runs of the GUI event loop
 // as the tool's own runs it.
 #pragma once

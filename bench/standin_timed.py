@@ -1,4 +1,7 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """The tests' stand-in BlueZ, run for the benchmarks: the same adapter, controller and D-Bus
 objects, plus a record of when each orientation report went out and a way to change the
 controller's rate while it streams.

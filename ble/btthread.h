@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The BLE worker: owns the host layer, finds and connects controllers, decodes their
 // reports into signals, and writes calibration parameters.
 #pragma once

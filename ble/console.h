@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The worker's diagnostic texts ("OK\n", "success!", "Unable to scan device.\n", ...) all leave
 // through consoleWrite. By default they go to standard output exactly as written; a front end
 // that keeps standard output for its results installs a sink of its own.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Devices seen while scanning, keyed by address text, with the rules for when a sighting is
 // announced to the window.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Builders for host-layer event records. Each returns a HostEvent whose storage owns the
 // record and everything its pointers point into, so backends and test scripts can post
 // events without managing memory.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The BLE host layer: the calls the worker makes to the dongle, and the event records it
 // gets back through a blocking per-thread message queue.
 //

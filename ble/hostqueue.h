@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The blocking message queue behind HostGetMessage: one per consuming thread, owned by its
 // consumer through a shared_ptr and held weakly by everyone who posts to it.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Records that travel from the BLE worker to the window and from the window to the worker.
 #pragma once
 

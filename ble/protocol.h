@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The controller's wire format, in one place: its service, its report notifications, the
 // acknowledgement of a parameter write, the parameter frame, and the address texts that name
 // controllers. Every encoder here has its decoder beside it; both sides of the host layer

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Orderings between threads that Qt provides and ThreadSanitizer cannot see (Qt is not built
 // with it). In other builds these are empty inline functions.
 //

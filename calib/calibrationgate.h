@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Whether a magnetometer calibration is good enough to write: its quality figures against
 // limits a station may change, with a reason a production engineer can act on for each rule
 // it fails; and the JSON form of all of it for the record lines.

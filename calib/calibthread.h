@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The stationary-check ticker: nudges the window about every millisecond so that it can
 // take the newest orientation sample.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // One stationary check as its owner runs it: the latest and previous orientation sample, and
 // the check's progress and sums. The window feeds it from its slots; the headless runner
 // from the worker's signals. The arithmetic is StationaryCheck's.

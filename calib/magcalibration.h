@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Magnetometer calibration: the per-axis extremes, their limits, and how the range bars
 // and labels of the calibration page show them.
 #pragma once

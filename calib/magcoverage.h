@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // How much of the sphere of directions a magnetometer calibration has seen: the operator turns
 // the unit until the samples, seen from the middle of the recorded extremes, point into most of
 // the sphere's regions.

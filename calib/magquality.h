@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // How good a magnetometer calibration is: figures over every sample of a recording, judged
 // against the six values that will be written (the recorded extremes).
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A magnetometer calibration being recorded without a window: the extremes, folded in from
 // the latest sample at each tick as the window does once a second, the coverage that every
 // sample adds to, and the quality figures over every sample.

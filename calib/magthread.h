@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The calibration ticker: asks the window once a second to fold the latest magnetometer
 // sample into the recorded extremes.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The stationary check: how far the three orientation angles move over 1001 samples, how
 // the progress is shown, and the limits the mean movement must stay under.
 #pragma once

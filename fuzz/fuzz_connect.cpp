@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Any text handed to connectDevice, as the window would hand over an entry of its list: the
 // address-text parser decides, and the worker either leaves the host layer alone or stops the
 // scan and connects to exactly the address the text spells. The text is copied into a buffer

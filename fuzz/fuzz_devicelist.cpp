@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Sightings with any address and any name (none, empty, 248 bytes and longer, invalid UTF-8,
 // control characters) through the worker's device list, checked against a plain model of the
 // announcement rules. Every text the list hands out may still sit in a queued signal, so each

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // What the window does with device announcements carrying any name and any address text:
 // names that are not UTF-8, 248 bytes long or full of control characters, and address texts
 // of any length. The texts are freed as soon as the slot returns, so a slot that kept a

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Sequences of host-layer events, with any field values, through the worker's event
 // handlers. Each input gets a fresh BtThread on a scripted host layer, and each event is
 // handed to the handler the worker's loop would call, on this thread and without the loop's

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // One notification of any length and content through the decoder the worker runs on every
 // event 266. libFuzzer hands over a buffer of exactly `size` bytes, so any read past the
 // notification is an ASan report. Beyond not crashing, the decoded record must follow the

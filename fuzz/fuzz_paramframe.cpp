@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Calibration values of any kind, built into the 20-byte frame and parsed back unchanged by
 // the simulated controller; then arbitrary bytes of any length written to its parameter
 // characteristic, which must tell frames from garbage without reading past them, and answer

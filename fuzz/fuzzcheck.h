@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Shared by the fuzz targets: a check that stops the run with a message, so libFuzzer keeps
 // the input that broke a property, not only the ones that crash.
 #pragma once

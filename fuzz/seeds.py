@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """Writes the seed corpora under corpus/<target>/.
 
 The targets read their input through libFuzzer's FuzzedDataProvider: numbers are taken from

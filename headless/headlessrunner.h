@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A job without a window: lists controllers, or finds one and runs the operations the options
 // ask for on it (calibrate, then save or write, then check) through the same session as the
 // window; prints the results, records each operation, and ends with the job's exit status.

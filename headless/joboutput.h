@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Where a job's lines go: results to standard output, as text or one JSON object each;
 // progress and messages to standard error after the program's name, and progress that has a
 // JSON form as JSON marked "progress": true, so that a script merging the two streams can

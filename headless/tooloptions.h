@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The command line both executables take: what to run (the window, or a job without one) and
 // how. Parsed before any application object exists, so that a job can run with no display.
 #pragma once

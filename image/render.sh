@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Renders every skin picture from its SVG source in src/ at its exact size, and again at twice
 # that size (name@2x.png) for screens with two device pixels to a logical pixel; then the
 # desktop icon in the hicolor theme's sizes (../packaging/icons) from src/logo.svg.

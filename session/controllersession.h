@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // One session with a controller, as the window and the command line both run it: the BLE
 // worker, the controllers listed, the link, the magnetometer recording, a parameter write and
 // its answer, and the stationary check. The front ends press its buttons and show what its

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 #include "outcome.h"
 
 QString writeAnswerText(WriteAnswer answer)

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // How an operation on a controller ended, in the words the record and the exit status use.
 #pragma once
 

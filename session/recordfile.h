@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The record file: one JSON line per operation, appended the moment the operation ends.
 // Several processes may add to one file at once; each line goes in whole, or not at all.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A calibration recorded again from a capture file, with no controller. The capture holds
 // every magnetometer sample and each calibration start and tick in the order they came, so
 // the same recording code makes the same six values and the same figures as the live run.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Results as a terminal shows them, one line each: what the command line prints.
 #pragma once
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The limits a station judges its units by, and the JSON file a line keeps them in:
 //
 //   {"check": {"angle1": 1.0, "angle2": 0.1, "angle3": 0.6},

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The signals that ask the tool to stop (SIGINT, SIGTERM, SIGHUP), turned into a Qt signal on
 // the thread that made this object, so that a job can end in order: its operation recorded,
 // its link dropped. While this object lives the default action (the process ends at once,

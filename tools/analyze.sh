@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Static analysis of the tool's own sources: clang-tidy with the checks in .clang-tidy, then
 # cppcheck. Generated code (moc, uic) is not analysed. Exits non-zero on any finding.
 #   tools/analyze.sh [tidy|cppcheck]    (both by default)

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # The full benchmark run behind the performance tables (README and bench/README.md), as one
 # command. Run it on an otherwise quiet machine: about 25 minutes, 40 with --base.
 #

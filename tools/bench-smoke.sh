@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Builds the benchmarks and runs each one for a moment, so that they keep building and
 # running. The figures of this pass mean nothing; bench/README.md tells how to measure.
 # Usage: tools/bench-smoke.sh [build directory, default build]

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # The real-adapter build against the stand-in BlueZ, with the stack's faults: write outcomes,
 # a second save behind an unanswered one, floods of 5,000 and 25,000 reports a second,
 # closing during a flood, bluetoothd restarted or the adapter power-cycled while scanning,

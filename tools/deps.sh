@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Installs the Debian packages the tool and its tests need, skipping those already present.
 # Qt Bluetooth for the tool on a real adapter; D-Bus, Python's D-Bus and GLib bindings for the
 # stand-in BlueZ its tests run against; xdotool to drive the tool's window in those tests;

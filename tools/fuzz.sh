@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Builds the libFuzzer targets with clang (ASan + UBSan) in /tmp/build-fuzz and runs each one
 # for a bounded time, starting from its seed corpus in fuzz/corpus/<target>/.
 #   tools/fuzz.sh [seconds per target, default 30] [target...]

@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """Plants known faults in the tool's code, one at a time, and counts how many the suite catches.
 
     tools/plant-faults.py [--commit REV] [--only ID[,ID...]] [--list]

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Installs what is missing, builds, and launches the demo: the tool on the virtual dongle,
 # which runs on any machine. (build/app/imu-calibration-tool is the tool on the computer's own
 # Bluetooth adapter.) The tool reads its pictures from ./image, so it runs from the repository

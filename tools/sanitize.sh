@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Builds the tool and its tests with sanitizers and runs them.
 #   tools/sanitize.sh address   the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #                               (LeakSanitizer included), build in /tmp/build-asan

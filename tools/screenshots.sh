@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Retakes the README's screenshots: runs the tool on the virtual controller under a private
 # Xvfb server, drives it with the mouse and grabs the window on each page.
 #   tools/screenshots.sh [path to the built tool]   (default: build/app/imu-calibration-tool-demo)

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Soak: a million reports from a controller on the virtual dongle through the worker, the
 # queued signals, the window's slots and the 3-D view, built with LeakSanitizer. Fails on a
 # leak at exit, a backlog that does not stay bounded, memory that keeps growing, or a window

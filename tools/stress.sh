@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Exit stress: the fault tests' closing table (the tool brought into every busy state it knows:
 # starting without a dongle, saving, checking, streaming, calibrating, flooding, connecting, and
 # closed) run again and again, each run a fresh process. Every run must pass: each close ends

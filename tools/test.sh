@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Installs what is missing, builds everything and runs the whole test suite. Each GUI test
 # runs on an Xvfb server of its own (tests/support/own-display.sh).
 set -euo pipefail

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Paints a widget that lies still under the window's changing widgets from one picture of it.
 //
 // The skin's picture panel covers most of the window, under the pages and the status line, and

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The live figures of a magnetometer recording, drawn in the skin's look: a map of the
 // sphere's regions, visited and still missing, and the coverage and fit error beside it. The
 // map shows the two hemispheres as discs, each seen from outside along its pole (+Z from

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The 3-D orientation view: the axis model turned by the latest orientation.
 //
 // A frame is drawn when the pose has changed, at most one every FrameIntervalMs: a new pose

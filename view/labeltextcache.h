@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Paints a rich-text label that flips between a few fixed texts from documents parsed and
 // laid out once, one for each of those texts.
 //

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Paces the flushes of one top-level window's backing store.
 //
 // Qt repaints a window once for every pass of the event loop in which one of its widgets

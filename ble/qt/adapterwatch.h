@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Where the computer's Bluetooth adapter stands: present, switched on, its stack running.
 // Lives on the layer's thread and learns what changes from the stack's own signals, so
 // losing the adapter (removed, switched off, bluetoothd stopped) is heard even when no call

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // How a device seen through Qt Bluetooth is named towards the worker: a 48-bit key in place
 // of its address, and its advertised name or none.
 #pragma once

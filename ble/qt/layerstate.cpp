@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 #include "layerstate.h"
 
 uint32_t LayerState::beginInit(const HostEventTarget &newTarget)

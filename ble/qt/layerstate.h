@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // What the host's calls share with the layer's thread: where events go, and the effects of
 // calls that hold from the moment the call returns, even while the layer's thread is still
 // busy elsewhere (a Bluetooth stack that stops answering can hold it for long).

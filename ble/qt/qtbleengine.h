@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The adapter side of the Qt Bluetooth host layer: watches the local adapter, scans, and
 // opens and tracks the links. Lives on the layer's thread; QtBleHost calls it only there.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The host layer over Qt Bluetooth: the worker's calls go to the computer's own Bluetooth
 // adapter (BlueZ, WinRT or CoreBluetooth underneath), and its events come back as the
 // dongle's would.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // One connection to a peripheral through Qt Bluetooth: connects with a time limit, walks the
 // attribute database into numbered handles, switches notifications on, writes by handle, and
 // posts the host events of all of it (connection result, database, notifications, write

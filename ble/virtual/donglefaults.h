@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The faults a test can put into the virtual dongle, in one place. A setting holds until it
 // is changed and acts on the calls it names; an injection happens at once on the dongle's
 // clock, in order with the dongle's own events. Callable from any thread.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The virtual dongle's clock and the work it runs on it: actions scheduled for a time, and a
 // stream of its owner's (the controllers' reports) that falls due on a schedule the owner
 // keeps. The events they make go to the host layer's consumer.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // One simulated motion controller: a physical model (orientation, earth field, gravity,
 // turn rate, controls) sampled on a report schedule and encoded as the controller's
 // notifications, plus the parameter characteristic that takes calibration frames.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A simulated BLE dongle with three simulated controllers, behind the host layer: it takes
 // the worker's calls and posts the events a real dongle would, so the whole tool runs and is
 // tested without hardware.

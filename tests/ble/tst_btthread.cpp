@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The worker against a host layer that records every call: what it calls, announces and
 // prints for the events the host layer posts, alone and among the window's calls.
 #include "btthread.h"

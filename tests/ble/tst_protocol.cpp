@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The controller's wire format against the bytes it must be, the device list's texts, and
 // round trips through each encoder and its decoder.
 #include "devicelist.h"

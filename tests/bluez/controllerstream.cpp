@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The stand-in BlueZ's controller: the virtual dongle's controller model, run in real time
 // for a process that cannot link it. `bluez_controllerstream [seed]`: the seed (1 unless
 // given) tells controllers apart. Reads commands on standard input, one per line:

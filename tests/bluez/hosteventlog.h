@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Collects the events a host backend posts, on a consumer thread of its own, as plain copies
 // of the fields the tests read.
 #pragma once

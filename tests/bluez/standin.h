@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The stand-in BlueZ: a private dbus-daemon (at the test's DBUS_SYSTEM_BUS_ADDRESS, or at an
 // address of its own) with the stand-in service on it, and calls into the stand-in's test
 // interface over a connection of its own.

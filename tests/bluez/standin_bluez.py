@@ -1,4 +1,7 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 """A stand-in for BlueZ on a private D-Bus bus: one adapter, motion controllers (one unless
 told otherwise) and one nameless beacon, with the D-Bus objects and calls that Qt Bluetooth
 uses. Each controller's reports come from a controller-stream helper of its own (the virtual

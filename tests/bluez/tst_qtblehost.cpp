@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The Qt Bluetooth host layer against the stand-in BlueZ: the events that follow its calls,
 // with the peer, the adapter and bluetoothd failing in the ways they do.
 #include "hosteventlog.h"

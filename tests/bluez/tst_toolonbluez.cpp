@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The tool's own executable against the stand-in BlueZ, clicked through search, connect and
 // save on the test's X display (one of its own), and run as jobs; read back from the stand-in,
 // the record and the window's pixels. Each step waits for what the last one caused, however

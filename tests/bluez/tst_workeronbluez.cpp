@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The BLE worker on the Qt Bluetooth host layer against the stand-in BlueZ, as the window
 // drives it: search, connect, stream, save; a missing or switched-off adapter.
 #include "btthread.h"

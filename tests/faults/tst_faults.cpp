@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Faults injected through the real-time virtual dongle while the window runs on it. The
 // window must tell the user what they need to know, nothing more, stay usable, and close at
 // once.

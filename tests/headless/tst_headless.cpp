@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Jobs without a window: the demo executable run as a station script runs it, with no
 // display, and the runner in this process on a virtual dongle whose clock and answers the
 // test controls.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A station's view of the demo executable: who tested which unit against which limits goes
 // into the record; limits, identity and record paths that cannot be used stop the job (or the
 // window) before anything is connected; and what the tool echoes cannot steer the terminal.

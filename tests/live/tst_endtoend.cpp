@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The whole job on the virtual dongle in real time, through the window's own buttons.
 #include "boxcatcher.h"
 #include "picturedir.h"

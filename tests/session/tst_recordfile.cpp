@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The record file: who tested what, each attempt counted, and lines that survive a full disk,
 // a path that is no file, and many writers at once.
 #include "recordfile.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Text from outside as the tool prints it: nothing in it may steer the terminal or split a
 // line, and nothing of it is printed at any length.
 #include "resulttext.h"

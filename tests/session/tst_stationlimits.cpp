@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The limits file: what it may set, what it may not, and how a file that cannot be used is
 // told.
 #include "stationlimits.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Keeps every loaded shared library in memory until the process ends. Qt's plugins and Mesa's
 // driver are unloaded at exit otherwise, and what they still held shows up in LeakSanitizer as
 // leaked from an unknown module that no suppression can name.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Soak of the report path: one controller on the real-time virtual dongle streams into the
 // window (worker, queued signals, display slots, 3-D view) with the calibration ticker running
 // and stationary checks following one another. Fails when the backlog between dongle and

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Modal message boxes: which one is up, and a catcher that records and answers each one.
 #pragma once
 

@@ -1,4 +1,7 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: IMU Calibration Tool developers
+# SPDX-License-Identifier: MIT
+
 # Runs a command on an X server of its own, so that no other test's windows cover, expose or
 # take the input of its windows, whatever runs beside it. ctest starts every GUI test this way.
 #   own-display.sh <command> [arguments...]

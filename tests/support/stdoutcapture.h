@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Sends standard output (descriptor 1, so the worker's console texts too) to a temporary file
 // while the object lives.
 #pragma once

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Waits that end when what they wait for has happened. The deadline only keeps a broken build
 // from hanging: it is far beyond what the slowest run needs (a sanitizer build beside other
 // tests on a busy machine), so no test fails because its machine is slow.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // A hook into the window's private state for tests and benchmarks: reads and sets what the
 // slots share, and calls the slots and buttons directly. MainWindow, ControllerSession and
 // CheckSession declare it a friend.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The window's repaint pacing: a change on a quiet window is painted at once, a burst of
 // changes is painted at most once per interval, and the last change is always painted.
 #include "repaintpacer.h"

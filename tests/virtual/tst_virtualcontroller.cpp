@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The simulated controller: its reports decode to its model, and it answers parameter frames.
 #include "calibrationgate.h"
 #include "magcalibration.h"

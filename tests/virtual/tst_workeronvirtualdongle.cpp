@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The BLE worker on the virtual dongle, in real time and without a window: it comes up,
 // lists the controllers, connects to one, streams its reports, passes on a magnetometer spike
 // put in from another thread, and writes a calibration.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Linked into every program of a ThreadSanitizer build (IMU_SANITIZE=thread), and into
 // nothing else.
 //

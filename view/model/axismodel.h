@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // The orientation view's model as plain data: three axis bars and the cube over their common
 // corner, each a box of six flat-coloured quads. Nothing here knows about GL or widgets.
 #pragma once

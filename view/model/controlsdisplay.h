@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: IMU Calibration Tool developers
+// SPDX-License-Identifier: MIT
+
 // Arithmetic of the controller picture on the setup page: which button light a report
 // lights, where the trigger bar and the joystick cross stand, and when the trigger and
 // joystick lights come on. Plain functions of a report's values; the window applies them.
