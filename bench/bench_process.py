@@ -5,7 +5,7 @@
 """Whole-process figures of a built tool, measured from outside through /proc.
 
     bench_process.py idle   --exe <demo or tool> [--seconds S] [--warmup S]
-    bench_process.py live   --exe <demo> [--seconds S] [--warmup S]
+    bench_process.py live   --exe <demo> [--calibrating] [--seconds S] [--warmup S]
     bench_process.py standin --exe <tool> --helper <bluez_controllerstream>
                             [--rate N | --sweep N,N,...] [--seconds S] [--warmup S]
 
@@ -39,6 +39,8 @@ TITLE = "^IMU Calibration Tool$"
 
 # Window coordinates of what a user clicks (the form is fixed).
 SEARCH_BUTTON = (288, 527)
+CALIBRATE_BUTTON = (288, 527)   # the same place, on the calibration page
+MAGNET_TAB = (155, 98)
 CONNECT_BUTTON = (488, 527)
 STATUS_LABEL = "200x25+55+470"
 
@@ -337,6 +339,10 @@ def run_live(args):
         try:
             if not tool.connect(tool.streaming_detector()):
                 sys.exit("the demo did not connect")
+            if args.calibrating:
+                # The calibration page, recording: its bars, labels and live figures follow.
+                click(tool.window, MAGNET_TAB)
+                click(tool.window, CALIBRATE_BUTTON)
             time.sleep(args.warmup)
             runs.append(measure(tool, args.seconds, "live")[0])
         finally:
@@ -477,6 +483,8 @@ def main():
     parser.add_argument("--frame-probe", help="bench/frameprobe.cpp's library, preloaded")
     parser.add_argument("--helper", help="the stand-in's controller (bluez_controllerstream)")
     parser.add_argument("--rate", type=int, default=100)
+    parser.add_argument("--calibrating", action="store_true",
+                        help="live: with a calibration recording on the calibration page")
     parser.add_argument("--sweep", help="rates to try in turn, until a backlog grows")
     parser.add_argument("--runs", type=int, default=1,
                         help="idle, live: runs of a freshly started tool, and their medians")

@@ -17,10 +17,11 @@
 // queued calls that do not start with a signal release explicitly (see threadorder.h).
 //
 // Qt copies a queued signal's arguments after the emission's begin hook. Copies made inside
-// Qt are invisible to the sanitizer, but the records the worker sends by value are copied by
-// constructors instantiated in our own, instrumented code. Those types are registered here
+// Qt are invisible to the sanitizer, but the records the worker sends by value, and the
+// outcome of a write, are copied by constructors instantiated in our own, instrumented code. Those types are registered here
 // before anyone else registers them, with a copy that releases the token once it is written,
 // so the receiving thread's acquire covers the copy it reads.
+#include "btthread.h"
 #include "imutypes.h"
 #include "threadorder.h"
 
@@ -89,6 +90,7 @@ struct Install
     {
         registerCopyThenRelease<IMU_POS>("IMU_POS");
         registerCopyThenRelease<IMU_RAW>("IMU_RAW");
+        registerCopyThenRelease<BtThread::WriteOutcome>("BtThread::WriteOutcome");
         qt_register_signal_spy_callbacks(&callbacks);
         QInternal::registerCallback(QInternal::EventNotifyCallback, eventDelivered);
     }
