@@ -9,6 +9,7 @@
 #include "calibthread.h"
 #include "controlsdisplay.h"
 #include "recordfile.h"
+#include "resulttext.h"
 
 #include <QMessageBox>
 #include <QThread>
@@ -39,7 +40,9 @@ void MainWindow::connectSession()
     connect(&session, &ControllerSession::writeAnswerAnnounced, this, &MainWindow::showMessage);
     connect(&session, &ControllerSession::deviceListed, this, [this](const QByteArray &address) {
         ui->comboBox->insertItem(ui->comboBox->count(), QString::fromUtf8(address));
+        showSighting(address);
     });
+    connect(&session, &ControllerSession::sighted, this, &MainWindow::showSighting);
     connect(&session, &ControllerSession::deviceListCleared, ui->comboBox, &QComboBox::clear);
     connect(&session, &ControllerSession::linkEnded, this, &MainWindow::showLinkEnded);
     connect(&session, &ControllerSession::writeFinished, this, &MainWindow::showWriteFinished);
@@ -81,6 +84,23 @@ void MainWindow::DisplayBtDevice(int code, char *text, char *addressText)
 void MainWindow::on_btn_connect_clicked()
 {
     session.connectListed(ui->comboBox->currentText());
+}
+
+// Each entry of the list keeps its address as its text; its tool tip tells the units apart by
+// the name each advertised and the signal strength last seen.
+void MainWindow::showSighting(const QByteArray &address)
+{
+    const int index = session.deviceAddresses().indexOf(address);
+    if (index < 0 || index >= ui->comboBox->count())
+        return;
+    const ControllerSession::Sighting seen = session.sighting(address);
+    const QString name = seen.name.isEmpty() ? session.deviceNames().at(index) : seen.name;
+    const QString strength = ControllerSession::rssiKnown(seen.rssi)
+            ? QStringLiteral("%1 dBm").arg(seen.rssi) : QStringLiteral("signal strength unknown");
+    // Rich text, so that nothing in a name is taken for markup.
+    const QString tip = QStringLiteral("<p>%1<br>%2</p>").arg(printableText(name).toHtmlEscaped(), strength);
+    if (ui->comboBox->itemData(index, Qt::ToolTipRole).toString() != tip)
+        ui->comboBox->setItemData(index, tip, Qt::ToolTipRole);
 }
 
 void MainWindow::showMessage(const QString &text)

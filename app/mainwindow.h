@@ -81,6 +81,7 @@ private:
     // What the session says, shown.
     void connectSession();
     void showMessage(const QString &text);
+    void showSighting(const QByteArray &address);
     void showUnconnected();
     void showLinkEnded();
     void showWriteFinished();

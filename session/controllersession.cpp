@@ -114,6 +114,7 @@ void ControllerSession::takeSightings()
             known.name = seen.name;
         if (rssiKnown(seen.rssi))
             known.rssi = seen.rssi;
+        emit sighted(seen.addressText);
         if (!known.name.isEmpty()) {
             makeReady(seen.addressText);
         } else if (first) {

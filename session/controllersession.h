@@ -203,6 +203,8 @@ signals:
     // Once per address seen: its name came, or NameWaitMs passed without one. A nameless
     // first sighting is often followed at once by one with the name (a scan response).
     void sightingReady(const QByteArray &address);
+    // Every sighting of `address`, once its name and strength are taken.
+    void sighted(const QByteArray &address);
     // The first report of a link has come.
     void linkUp();
     // A link, or a connection under way (`before` Connecting), ended.

@@ -128,6 +128,8 @@ void TestWindow::deviceList_data()
     QTest::newRow("same name, two addresses, first-seen order")
         << QStringList{"IMU|00025B00A1B3", "IMU|00025B00A1B2", "IMU|00025B00A1B3"}
         << QStringList{"IMU", "IMU"} << QStringList{"00025B00A1B3", "00025B00A1B2"};
+    QTest::newRow("a name that looks like markup") << QStringList{"<b>IMU</b> & co|00025B00A1B4"}
+        << QStringList{"<b>IMU</b> & co"} << QStringList{"00025B00A1B4"};
 }
 
 void TestWindow::deviceList()
@@ -145,8 +147,11 @@ void TestWindow::deviceList()
     QStringList stored, listed;
     for (const QByteArray &address : probe->deviceAddresses())
         stored << QString::fromLatin1(address);
-    for (int i = 0; i < combo->count(); ++i)
+    for (int i = 0; i < combo->count(); ++i) {
         listed << combo->itemText(i);
+        // The tool tip tells units apart by name, with nothing in it taken for markup.
+        QVERIFY(combo->itemData(i, Qt::ToolTipRole).toString().contains(names.at(i).toHtmlEscaped()));
+    }
     QCOMPARE(probe->deviceNames(), names);
     QCOMPARE(stored, addresses);
     QCOMPARE(listed, addresses);

@@ -31,6 +31,7 @@
 #include <QObject>
 
 #include <new>
+#include <type_traits>
 
 // Qt's signal-spy hook (QtCore exports it for test tools; the declaration is in its private
 // qobject_p.h, repeated here with the same layout).
@@ -74,14 +75,15 @@ void destruct(void *record)
     static_cast<T *>(record)->~T();
 }
 
-// A later registration under the same name keeps these functions (Qt checks only the size).
+// A later registration under the same name keeps these functions (Qt checks the size and the
+// flags, so an enumeration is registered with the flags Qt gives one).
 template <typename T>
 void registerCopyThenRelease(const char *name)
 {
-    QMetaType::registerNormalizedType(name, destruct<T>, copyThenRelease<T>, int(sizeof(T)),
-                                      QMetaType::NeedsConstruction | QMetaType::NeedsDestruction
-                                              | QMetaType::MovableType,
-                                      nullptr);
+    const QMetaType::TypeFlags flags = std::is_enum<T>::value
+            ? QMetaType::MovableType | QMetaType::IsEnumeration | QMetaType::WasDeclaredAsMetaType
+            : QMetaType::NeedsConstruction | QMetaType::NeedsDestruction | QMetaType::MovableType;
+    QMetaType::registerNormalizedType(name, destruct<T>, copyThenRelease<T>, int(sizeof(T)), flags, nullptr);
 }
 
 struct Install
