@@ -6,8 +6,6 @@
 #include "resulttext.h"
 #include "stationarycheck.h"
 
-#include <algorithm>
-
 HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backend,
                                QIODevice *out, QIODevice *err, QObject *parent)
     : QObject(parent),
@@ -48,7 +46,12 @@ HeadlessRunner::HeadlessRunner(const ToolOptions &options_, const QString &backe
         if (phase == Phase::Checking)
             checkSample();
     });
-    connect(&session, &ControllerSession::reportsStopped, this, &HeadlessRunner::silencePassed);
+    // Watched only while a calibration or a check runs.
+    connect(&session, &ControllerSession::reportsStopped, this, [this] {
+        fail(QStringLiteral("no %1 reports from %2 for %3")
+                     .arg(phase == Phase::Calibrating ? QStringLiteral("magnetometer") : QStringLiteral("orientation"),
+                          address(), secondsText(options.answerTimeoutMs)));
+    });
     connect(&session, &ControllerSession::writeFinished, this, [this](WriteAnswer answer) {
         if (phase == Phase::Writing)
             endWrite(answer == WriteAnswer::NotSent
@@ -127,14 +130,6 @@ void HeadlessRunner::deadlinePassed()
         fail(QStringLiteral("no reports from %1 within %2: the connection failed or the controller is silent")
                      .arg(address(), limit));
     }
-}
-
-void HeadlessRunner::silencePassed()
-{
-    if (phase == Phase::Calibrating || phase == Phase::Checking)
-        fail(QStringLiteral("no %1 reports from %2 for %3")
-                     .arg(phase == Phase::Calibrating ? QStringLiteral("magnetometer") : QStringLiteral("orientation"),
-                          address(), secondsText(options.answerTimeoutMs)));
 }
 
 void HeadlessRunner::nextStep()
@@ -293,7 +288,7 @@ void HeadlessRunner::finish(int status, const QString &message)
 
 void HeadlessRunner::report(const JsonLine &line, const QString &text, int status)
 {
-    worstStatus = std::max(worstStatus, status);
+    worstStatus = qMax(worstStatus, status);
     // A unit whose result cannot be recorded ends the job (at the next step). What is printed
     // is the line as recorded, its attempt counted.
     JsonLine recorded = line;

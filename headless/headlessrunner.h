@@ -44,7 +44,6 @@ private:
     void connectTarget();
     void linkEnded(const QString &why);
     void deadlinePassed();
-    void silencePassed();
 
     void nextStep();
     void startCalibration();
