@@ -8,5 +8,5 @@
 // with or without Bluetooth.
 int main(int argc, char *argv[])
 {
-    return runTool(argc, argv, "virtual", [] { return std::unique_ptr<HostBackend>(new VirtualDongle); });
+    return runTool(argc, argv, "virtual", [](const ToolOptions &) { return std::unique_ptr<HostBackend>(new VirtualDongle); });
 }

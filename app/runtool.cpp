@@ -54,7 +54,7 @@ int runWindow(int &argc, char **argv, const ToolOptions &options, const QString 
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(printableText(QCoreApplication::applicationName()));
 
-    const std::unique_ptr<HostBackend> backend = makeBackend();
+    const std::unique_ptr<HostBackend> backend = makeBackend(options);
     // Installed before the window, so before any search can start a worker; the window's
     // destructor stops the worker while the backend still exists.
     setHostBackend(backend.get());
@@ -144,6 +144,6 @@ int runTool(int &argc, char **argv, const char *backendName, const BackendFactor
     default:
         break;
     }
-    const std::unique_ptr<HostBackend> host = makeBackend();
+    const std::unique_ptr<HostBackend> host = makeBackend(options);
     return runHeadless(app, *host, options, backend);
 }

@@ -9,7 +9,11 @@
 
 class HostBackend;
 
-using BackendFactory = std::function<std::unique_ptr<HostBackend>()>;
+struct ToolOptions;
+
+// Makes the host-layer backend; it may take the answer deadline the user gave
+// (ToolOptions::answerTimeoutMs) as its own limit for a write the stack does not confirm.
+using BackendFactory = std::function<std::unique_ptr<HostBackend>(const ToolOptions &options)>;
 
 // Reads the options. Without any (or with only --record, identity and --limits) it shows the
 // window; with --list or operations it runs the job without a window; --help, --version and

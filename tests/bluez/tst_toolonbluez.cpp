@@ -75,6 +75,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void searchConnectStreamAndSave();
+    void writeWithoutWindow_data();
     void writeWithoutWindow();
     void stoppedJob();
     void firstSearchWithoutAdapter_data();
@@ -175,17 +176,41 @@ void TestToolOnBluez::searchConnectStreamAndSave()
 }
 
 // The same executable as a job: the frame on the wire is exactly the one for these values.
+// The answer is the unit's only when it gave one: a write the stack refuses was not sent, and
+// one the stack never confirms waits for the answer time the user gave, not the stack's own.
+void TestToolOnBluez::writeWithoutWindow_data()
+{
+    QTest::addColumn<QString>("mode");   // how the stand-in ends the write
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("output");
+    QTest::newRow("answered") << "ok" << "5" << 0 << QByteArray("write 120,35,200,-75,-200,-3: success\n");
+    QTest::newRow("refused by the stack") << "Failed" << "5" << 2 << QByteArray("write 120,35,200,-75,-200,-3: not sent\n");
+    QTest::newRow("never confirmed, a longer answer time") << "hang" << "7" << 2
+                                                            << QByteArray("write 120,35,200,-75,-200,-3: none\n");
+}
+
 void TestToolOnBluez::writeWithoutWindow()
 {
+    QFETCH(QString, mode);
+    QFETCH(QString, timeout);
+    QFETCH(int, status);
+    QFETCH(QByteArray, output);
     tool.kill();
     tool.waitForFinished();
-    QVERIFY(standIn.reset());
+    QVERIFY(standIn.reset() && standIn.setWriteMode(mode));
     QProcess job;
-    job.start(QStringLiteral(TOOL_PATH), {"--address", "00:02:5b:0a:1c:01", "--write", "120,35,200,-75,-200,-3"});
+    QElapsedTimer took;
+    took.start();
+    job.start(QStringLiteral(TOOL_PATH), {"--address", "00:02:5b:0a:1c:01", "--write", "120,35,200,-75,-200,-3",
+                                          "--timeout", timeout});
     QVERIFY(job.waitForFinished(WaitDeadline));
-    QVERIFY2(job.exitStatus() == QProcess::NormalExit && job.exitCode() == 0, job.readAllStandardError().constData());
-    QCOMPARE(standIn.writes(), QByteArrayList{QByteArray::fromHex("5A040100 78FFB500 23FF3800 C8FFFD00 00004FA5")});
-    QCOMPARE(job.readAllStandardOutput(), QByteArray("write 120,35,200,-75,-200,-3: success\n"));
+    QVERIFY2(job.exitStatus() == QProcess::NormalExit && job.exitCode() == status, job.readAllStandardError().constData());
+    QCOMPARE(job.readAllStandardOutput(), output);
+    if (mode == "ok")
+        QCOMPARE(standIn.writes(), QByteArrayList{QByteArray::fromHex("5A040100 78FFB500 23FF3800 C8FFFD00 00004FA5")});
+    if (mode == "hang")
+        QVERIFY2(took.elapsed() >= timeout.toInt() * 1000, qPrintable(QString::number(took.elapsed())));
 }
 
 // A job stopped by a signal in the middle of its check drops the link on its way out, so the
