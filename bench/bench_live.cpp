@@ -658,6 +658,9 @@ int main(int argc, char *argv[])
     MainWindowProbe probe{*window};
     bench::runFor(300);   // let the window map and draw
 
+    // A direct source has no host layer: the worker's start fails, and the box that says so
+    // is closed at once.
+    std::unique_ptr<BoxCatcher> dongleBox(worker ? nullptr : new BoxCatcher);
     probe.searchPressed();
     BtThread *bt = probe.btThread();
     LatencyProbe latencyProbe(meter);
