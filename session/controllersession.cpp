@@ -310,7 +310,7 @@ void ControllerSession::startCalibration()
     recordingOn = true;
     figures = MagQualityFigures();
     judged = GateVerdict();
-    calibrationStart = healthNow();
+    calibrationHealth = healthNow();
     if (capture)
         writeCapture(captureLine("start"));
 }
@@ -335,16 +335,16 @@ GateVerdict ControllerSession::verdictFor(const MAG_PARAM &values) const
 void ControllerSession::startCheck()
 {
     stationary.start();
-    checkStart = healthNow();
+    checkHealth = healthNow();
 }
 
 QString ControllerSession::checkNotJudged() const
 {
     const Health now = healthNow();
-    if (now.linkEnds != checkStart.linkEnds)
+    if (now.linkEnds != checkHealth.linkEnds)
         return QStringLiteral("the link ended during the check");
-    if (now.dropped != checkStart.dropped)
-        return QStringLiteral("%1 reports were dropped during the check").arg(now.dropped - checkStart.dropped);
+    if (now.dropped != checkHealth.dropped)
+        return QStringLiteral("%1 reports were dropped during the check").arg(now.dropped - checkHealth.dropped);
     return QString();
 }
 
@@ -371,7 +371,7 @@ ControllerSession::WriteStart ControllerSession::write(const MAG_PARAM &values, 
 {
     if (!bt)
         return WriteStart::NoWorker;
-    writeStart = healthNow();
+    writeHealth = healthNow();
     writtenValues = values;
     answer = WriteAnswer::None;
     answerPending = true;
@@ -468,7 +468,7 @@ JsonLine ControllerSession::calibrationLine(const RecordFile &file, const LineEn
     JsonLine line = baseLine(file, "calibrate");
     addCalibrationFields(line, magRecording);
     addQuality(line, judged);
-    addHealth(line, calibrationStart);
+    addHealth(line, calibrationHealth);
     addEnd(line, end);
     return line;
 }
@@ -490,7 +490,7 @@ JsonLine ControllerSession::writeLine(const RecordFile &file, const LineEnd &end
         addQuality(line, writeVerdict);
         line.add("forced", writeForced);
     }
-    addHealth(line, writeStart);
+    addHealth(line, writeHealth);
     LineEnd worst = end;
     worst.status = std::max(end.status, writeAnswerStatus(answer));
     addEnd(line, worst);
@@ -501,10 +501,10 @@ JsonLine ControllerSession::checkLine(const RecordFile &file, const LineEnd &end
 {
     JsonLine line = baseLine(file, "check");
     addCheckFields(line, stationary, end.status == StatusSuccess);
-    addHealth(line, checkStart);
+    addHealth(line, checkHealth);
     const Health now = healthNow();
-    const double seconds = (now.startedMs - checkStart.startedMs) / 1000.0;
-    line.add("rate", seconds > 0 ? std::round((now.poses - checkStart.poses) / seconds * 10.0) / 10.0 : 0.0);
+    const double seconds = (now.startedMs - checkHealth.startedMs) / 1000.0;
+    line.add("rate", seconds > 0 ? std::round((now.poses - checkHealth.poses) / seconds * 10.0) / 10.0 : 0.0);
     addEnd(line, end);
     return line;
 }

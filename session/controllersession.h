@@ -38,8 +38,6 @@ struct LineEnd {
     bool aborted = false;
 };
 
-class QIODevice;
-
 class ControllerSession : public QObject
 {
     Q_OBJECT
@@ -293,5 +291,5 @@ private:
     quint64 reportsTaken = 0;
     quint64 posesTaken = 0;
     int linkEnds = 0;
-    Health calibrationStart, writeStart, checkStart;
+    Health calibrationHealth, writeHealth, checkHealth;
 };
