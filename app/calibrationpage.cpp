@@ -119,7 +119,7 @@ bool MainWindow::saveAnyway(const GateVerdict &verdict)
                     QMessageBox::Cancel, this);
     QPushButton *anyway = box.addButton(QStringLiteral("Save anyway"), QMessageBox::AcceptRole);
     // For the keyboard: Return and Escape cancel, Alt+S saves anyway.
-    anyway->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+    anyway->setShortcut(QKeySequence(QStringLiteral("Alt+S"), QKeySequence::PortableText));
     box.setDefaultButton(QMessageBox::Cancel);
     box.setEscapeButton(QMessageBox::Cancel);
     box.exec();

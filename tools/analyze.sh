@@ -38,7 +38,7 @@ cmake --build "$build" -j"${IMU_JOBS:-2}" --target $autogen >/dev/null
 mapfile -t sources < <(python3 - "$build/compile_commands.json" "$root" <<'PY'
 import json, os, sys
 commands, root = sys.argv[1], sys.argv[2]
-dirs = ("app/", "ble/", "view/", "calib/", "headless/", "tests/", "fuzz/")
+dirs = ("app/", "ble/", "view/", "calib/", "session/", "headless/", "tests/", "fuzz/")
 seen = set()
 for entry in json.load(open(commands)):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))

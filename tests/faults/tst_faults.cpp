@@ -140,8 +140,18 @@ private:
     QVector<IMU_POS> delivered;
     int deliveredRaw = 0;
     QStringList announced;
+    QTemporaryDir recordDir;
+    std::unique_ptr<RecordFile> record;   // outlives the window that writes to it
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<MainWindowProbe> probe;
+
+    const RecordFile &recordToFile()
+    {
+        record.reset(new RecordFile(recordDir.filePath("units.jsonl"), "virtual"));
+        QFile::remove(record->path());
+        window->setRecordFile(record.get());
+        return *record;
+    }
 };
 
 void TestFaults::init()
@@ -174,6 +184,7 @@ void TestFaults::cleanup()
         probe->stopWorkers();
     probe.reset();
     window.reset();
+    record.reset();
     receiver.reset();
     setHostBackend(nullptr);
     dongle.reset();
@@ -357,9 +368,7 @@ void TestFaults::saveFails()
     QFETCH(int, deadline);
     QFETCH(QString, box);
     QFETCH(QString, answer);
-    QTemporaryDir dir;
-    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
-    window->setRecordFile(&record);
+    const RecordFile &record = recordToFile();
     window->setAnswerTimeout(deadline);
     if (fault == "unconnected")
         startWorker();
@@ -392,16 +401,13 @@ void TestFaults::saveFails()
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines.first().value("answer").toString(), answer);
     QCOMPARE(lines.first().value("status").toInt(), 2);
-    window->setRecordFile(nullptr);
 }
 
 // A controller that sends acknowledgements nobody asked for opens no box and records no
 // write; the answer to a save that follows is shown and recorded once.
 void TestFaults::unaskedAnswers()
 {
-    QTemporaryDir dir;
-    const RecordFile record(dir.filePath("units.jsonl"), "virtual");
-    window->setRecordFile(&record);
+    const RecordFile &record = recordToFile();
     searchAndConnect();
     BoxCatcher boxes(BoxCatcher::SaveAnyway);
     const Protocol::Report ack = Protocol::encodeAcknowledgement(true);
@@ -424,7 +430,6 @@ void TestFaults::unaskedAnswers()
     const QList<QJsonObject> lines = recordLines(record.path());
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines.first().value("answer").toString(), QStringLiteral("success"));
-    window->setRecordFile(nullptr);
 }
 
 // Closing the window in any state ends the tool at once: what is left to do after the close

@@ -162,6 +162,7 @@ void TestRecordFile::attemptsOfWritersAtOnce()
     constexpr int Writers = 8;
     constexpr int LinesEach = 24;
     std::vector<std::thread> writers;
+    writers.reserve(Writers);
     std::vector<QString> errors(Writers);
     for (int w = 0; w < Writers; ++w) {
         writers.emplace_back([&, w] {
