@@ -275,15 +275,15 @@ ToolOptions parseToolOptions(const QStringList &arguments)
     if (!limitsPath.isEmpty() && !loadLimitsFile(limitsPath, &options.limits, &limitsError))
         return failure(limitsError);
     // A limit given as an option overrides the file's.
-    for (const LimitSpec &spec : limitTable()) {
-        if (!spec.option || !parser.isSet(QLatin1String(spec.option)))
+    for (const LimitRule &rule : limitTable()) {
+        if (!rule.option || !parser.isSet(QLatin1String(rule.option)))
             continue;
         bool ok = false;
-        const double value = parser.value(QLatin1String(spec.option)).toDouble(&ok);
-        const QString problem = ok ? limitValueError(spec, value) : QStringLiteral("takes a number");
+        const double value = parser.value(QLatin1String(rule.option)).toDouble(&ok);
+        const QString problem = ok ? limitValueError(rule, value) : QStringLiteral("takes a number");
         if (!problem.isEmpty())
-            return failure(QStringLiteral("--%1 %2").arg(QLatin1String(spec.option), problem));
-        spec.set(options.limits.values, value);
+            return failure(QStringLiteral("--%1 %2").arg(QLatin1String(rule.option), problem));
+        rule.set(options.limits.values, value);
     }
     return options;
 }

@@ -85,7 +85,7 @@ def zsh_quote(text):
 
 
 def zsh(name, options):
-    specs = []
+    entries = []
     for o in options:
         text = zsh_quote(o.text)
         # --help and --version end the command line: nothing else is offered with them.
@@ -93,13 +93,13 @@ def zsh(name, options):
         if o.value:
             arg = f":{zsh_quote(o.value)}:{'_files' if takes_files(o) else ' '}"
             if o.short:
-                specs.append(f"'{exclusive}-{o.short}[{text}]{arg}'")
-            specs.append(f"'{exclusive}--{o.long}=[{text}]{arg}'")
+                entries.append(f"'{exclusive}-{o.short}[{text}]{arg}'")
+            entries.append(f"'{exclusive}--{o.long}=[{text}]{arg}'")
         elif o.short:
-            specs.append(f"'{exclusive}'{{-{o.short},--{o.long}}}'[{text}]'")
+            entries.append(f"'{exclusive}'{{-{o.short},--{o.long}}}'[{text}]'")
         else:
-            specs.append(f"'{exclusive}--{o.long}[{text}]'")
-    body = " \\\n    ".join(specs)
+            entries.append(f"'{exclusive}--{o.long}[{text}]'")
+    body = " \\\n    ".join(entries)
     return f"""#compdef {name}
 # zsh completion for {name}, made from its --help by packaging/completion.py
 

@@ -13,26 +13,26 @@
 
 #include <cmath>
 
-const std::vector<LimitSpec> &limitTable()
+const std::vector<LimitRule> &limitTable()
 {
     using Check = StationaryCheck::Limits;
-    constexpr auto Above = LimitSpec::Lowest::Excluded;
-    constexpr auto From = LimitSpec::Lowest::Included;
+    constexpr auto Above = LimitRule::Lowest::Excluded;
+    constexpr auto From = LimitRule::Lowest::Included;
     // The check's limits are mean changes per sample in degrees; no change is larger than
     // 180, and a limit of 0 could never be met.
-    static const std::vector<LimitSpec> table{
-        limitSpec<&StationLimits::check, &Check::angle1>("check", "angle1", Above, 0.0, 180.0),
-        limitSpec<&StationLimits::check, &Check::angle2>("check", "angle2", Above, 0.0, 180.0),
-        limitSpec<&StationLimits::check, &Check::angle3>("check", "angle3", Above, 0.0, 180.0),
+    static const std::vector<LimitRule> table{
+        limitRule<&StationLimits::check, &Check::angle1>("check", "angle1", Above, 0.0, 180.0),
+        limitRule<&StationLimits::check, &Check::angle2>("check", "angle2", Above, 0.0, 180.0),
+        limitRule<&StationLimits::check, &Check::angle3>("check", "angle3", Above, 0.0, 180.0),
         // The calibration's gate: shares in %, a range in counts, the outlier rule's threshold
         // in median absolute deviations.
-        limitSpec<&StationLimits::gate, &GateLimits::minCoverage>("calibration", "minCoverage", From, 0.0, 100.0,
+        limitRule<&StationLimits::gate, &GateLimits::minCoverage>("calibration", "minCoverage", From, 0.0, 100.0,
                                                                   "min-coverage"),
-        limitSpec<&StationLimits::gate, &GateLimits::maxFitError>("calibration", "maxFitError", From, 0.0, 100.0,
+        limitRule<&StationLimits::gate, &GateLimits::maxFitError>("calibration", "maxFitError", From, 0.0, 100.0,
                                                                   "max-fit-error"),
-        limitSpec<&StationLimits::gate, &GateLimits::minAxisRange>("calibration", "minRange", From, 0.0, 400.0,
+        limitRule<&StationLimits::gate, &GateLimits::minAxisRange>("calibration", "minRange", From, 0.0, 400.0,
                                                                    "min-range"),
-        limitSpec<&StationLimits::gate, &GateLimits::outlierMads>("calibration", "outlierMads", Above, 0.0, 1000.0,
+        limitRule<&StationLimits::gate, &GateLimits::outlierMads>("calibration", "outlierMads", Above, 0.0, 1000.0,
                                                                   "max-outlier-mads"),
     };
     return table;
@@ -45,48 +45,48 @@ QString numberText(double value)
     return QString::number(value, 'g', 12);
 }
 
-QString rangeText(const LimitSpec &spec)
+QString rangeText(const LimitRule &rule)
 {
-    return spec.lowestBound == LimitSpec::Lowest::Excluded
-               ? QStringLiteral("more than %1 and at most %2").arg(numberText(spec.lowest), numberText(spec.highest))
-               : QStringLiteral("%1 to %2").arg(numberText(spec.lowest), numberText(spec.highest));
+    return rule.lowestBound == LimitRule::Lowest::Excluded
+               ? QStringLiteral("more than %1 and at most %2").arg(numberText(rule.lowest), numberText(rule.highest))
+               : QStringLiteral("%1 to %2").arg(numberText(rule.lowest), numberText(rule.highest));
 }
 
-bool inRange(const LimitSpec &spec, double value)
+bool inRange(const LimitRule &rule, double value)
 {
-    const bool aboveLowest = spec.lowestBound == LimitSpec::Lowest::Excluded ? value > spec.lowest
-                                                                            : value >= spec.lowest;
-    return aboveLowest && value <= spec.highest;
+    const bool aboveLowest = rule.lowestBound == LimitRule::Lowest::Excluded ? value > rule.lowest
+                                                                            : value >= rule.lowest;
+    return aboveLowest && value <= rule.highest;
 }
 
 // The names the table knows in `section`, or its sections for an empty one: for a message.
 QString knownNames(const QString &section)
 {
     QStringList names;
-    for (const LimitSpec &spec : limitTable()) {
-        const QString name = QString::fromLatin1(section.isEmpty() ? spec.section : spec.key);
-        if ((section.isEmpty() || section == QLatin1String(spec.section)) && !names.contains(name))
+    for (const LimitRule &rule : limitTable()) {
+        const QString name = QString::fromLatin1(section.isEmpty() ? rule.section : rule.key);
+        if ((section.isEmpty() || section == QLatin1String(rule.section)) && !names.contains(name))
             names << name;
     }
     return names.join(QStringLiteral(", "));
 }
 
-const LimitSpec *findSpec(const QString &section, const QString &key)
+const LimitRule *findRule(const QString &section, const QString &key)
 {
-    for (const LimitSpec &spec : limitTable()) {
-        if (section == QLatin1String(spec.section) && (key.isNull() || key == QLatin1String(spec.key)))
-            return &spec;
+    for (const LimitRule &rule : limitTable()) {
+        if (section == QLatin1String(rule.section) && (key.isNull() || key == QLatin1String(rule.key)))
+            return &rule;
     }
     return nullptr;
 }
 
 } // namespace
 
-QString limitValueError(const LimitSpec &spec, double value)
+QString limitValueError(const LimitRule &rule, double value)
 {
-    if (!inRange(spec, value))
-        return QStringLiteral("is %1, must be %2").arg(numberText(value), rangeText(spec));
-    if (spec.whole && std::floor(value) != value)
+    if (!inRange(rule, value))
+        return QStringLiteral("is %1, must be %2").arg(numberText(value), rangeText(rule));
+    if (rule.whole && std::floor(value) != value)
         return QStringLiteral("is %1, must be a whole number").arg(numberText(value));
     return QString();
 }
@@ -107,7 +107,7 @@ bool parseLimits(const QByteArray &json, StationLimits *limits, QString *error)
     const QJsonObject file = document.object();
     for (auto section = file.begin(); section != file.end(); ++section) {
         const QString sectionName = printableText(section.key());
-        if (!findSpec(section.key(), QString())) {
+        if (!findRule(section.key(), QString())) {
             *error = QStringLiteral("unknown section \"%1\" (known: %2)").arg(sectionName, knownNames(QString()));
             return false;
         }
@@ -118,8 +118,8 @@ bool parseLimits(const QByteArray &json, StationLimits *limits, QString *error)
         const QJsonObject keys = section.value().toObject();
         for (auto key = keys.begin(); key != keys.end(); ++key) {
             const QString name = sectionName + QLatin1Char('.') + printableText(key.key());
-            const LimitSpec *spec = findSpec(section.key(), key.key());
-            if (!spec) {
+            const LimitRule *rule = findRule(section.key(), key.key());
+            if (!rule) {
                 *error = QStringLiteral("unknown limit \"%1\" (known in \"%2\": %3)")
                              .arg(name, sectionName, knownNames(section.key()));
                 return false;
@@ -129,12 +129,12 @@ bool parseLimits(const QByteArray &json, StationLimits *limits, QString *error)
                 return false;
             }
             const double value = key.value().toDouble();
-            const QString problem = limitValueError(*spec, value);
+            const QString problem = limitValueError(*rule, value);
             if (!problem.isEmpty()) {
                 *error = name + QLatin1Char(' ') + problem;
                 return false;
             }
-            spec->set(read, value);
+            rule->set(read, value);
         }
     }
     *limits = read;
@@ -166,10 +166,10 @@ bool loadLimitsFile(const QString &path, LimitsInUse *limits, QString *error)
 QJsonObject limitsObject(const StationLimits &limits)
 {
     QJsonObject object;
-    for (const LimitSpec &spec : limitTable()) {
-        const QString section = QString::fromLatin1(spec.section);
+    for (const LimitRule &rule : limitTable()) {
+        const QString section = QString::fromLatin1(rule.section);
         QJsonObject keys = object.value(section).toObject();
-        keys.insert(QString::fromLatin1(spec.key), spec.get(limits));
+        keys.insert(QString::fromLatin1(rule.key), rule.get(limits));
         object.insert(section, keys);
     }
     return object;

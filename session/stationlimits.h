@@ -28,7 +28,7 @@ struct StationLimits {
 };
 
 // One limit a file may set.
-struct LimitSpec {
+struct LimitRule {
     enum class Lowest {
         Included,   // lowest <= value <= highest
         Excluded,   // lowest < value <= highest
@@ -45,26 +45,26 @@ struct LimitSpec {
     const char *option;   // the command-line option that overrides the file's value, or null
 };
 
-// The spec of the limit at `Part`.*`Member` of StationLimits, for the table of limits:
-//   limitSpec<&StationLimits::check, &StationaryCheck::Limits::angle1>("check", "angle1", ...)
+// The rule for the limit at `Group`.*`Member` of StationLimits, for the table of limits:
+//   limitRule<&StationLimits::check, &StationaryCheck::Limits::angle1>("check", "angle1", ...)
 // Its default is the member's own initial value; an integral member takes whole numbers only.
-template <auto Part, auto Member>
-LimitSpec limitSpec(const char *section, const char *key, LimitSpec::Lowest bound, double lowest,
+template <auto Group, auto Member>
+LimitRule limitRule(const char *section, const char *key, LimitRule::Lowest bound, double lowest,
                     double highest, const char *option = nullptr)
 {
-    using Value = std::decay_t<decltype(std::declval<StationLimits &>().*Part.*Member)>;
+    using Value = std::decay_t<decltype(std::declval<StationLimits &>().*Group.*Member)>;
     static_assert(std::is_arithmetic<Value>::value, "a limit is a number");
-    return LimitSpec{section, key, bound, lowest, highest, std::is_integral<Value>::value,
-                     [](const StationLimits &limits) { return double(limits.*Part.*Member); },
-                     [](StationLimits &limits, double value) { limits.*Part.*Member = Value(value); },
+    return LimitRule{section, key, bound, lowest, highest, std::is_integral<Value>::value,
+                     [](const StationLimits &limits) { return double(limits.*Group.*Member); },
+                     [](StationLimits &limits, double value) { limits.*Group.*Member = Value(value); },
                      option};
 }
 
 // Every limit a file may set.
-const std::vector<LimitSpec> &limitTable();
+const std::vector<LimitRule> &limitTable();
 
-// What is wrong with `value` for `spec` ("is 120, must be 0 to 100"), or empty when nothing.
-QString limitValueError(const LimitSpec &spec, double value);
+// What is wrong with `value` for `rule` ("is 120, must be 0 to 100"), or empty when nothing.
+QString limitValueError(const LimitRule &rule, double value);
 
 // What a job judges by: the limits, and where they came from.
 struct LimitsInUse {

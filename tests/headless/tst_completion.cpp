@@ -3,7 +3,7 @@
 
 // The shell completions the build makes for each program, run by the shells themselves and
 // held against the options that program's --help lists: bash through bash-completion as it
-// completes a typed line, zsh through the specs its completion hands to _arguments.
+// completes a typed line, zsh through the entries its completion hands to _arguments.
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -124,7 +124,7 @@ void TestCompletion::zsh_data()
         QTest::newRow(qPrintable(QFileInfo(program).fileName())) << program;
 }
 
-// The zsh completion hands _arguments one spec per option: every option of --help, its value
+// The zsh completion hands _arguments one entry per option: every option of --help, its value
 // taken after "=" or as the next word, file names completed for --record.
 void TestCompletion::zsh()
 {
@@ -138,19 +138,19 @@ void TestCompletion::zsh()
     shell.start("zsh", {"-fc", "_arguments() { print -rl -- \"$@\" }; source \"$1\"", "zsh", file});
     QVERIFY(shell.waitForFinished(60000));
     QVERIFY2(shell.exitCode() == 0, shell.readAllStandardError().constData());
-    const QStringList specs = sortedLines(shell.readAllStandardOutput());
+    const QStringList entries = sortedLines(shell.readAllStandardOutput());
 
     QStringList named;
     const QRegularExpression option(QStringLiteral("^(?:\\([^)]*\\))?(--?[\\w-]+)(=?)\\["));
-    for (const QString &spec : specs) {
-        const QRegularExpressionMatch m = option.match(spec);
+    for (const QString &entry : entries) {
+        const QRegularExpressionMatch m = option.match(entry);
         if (!m.hasMatch())
             continue;   // the -s and -S flags
         named << m.captured(1);
         if (m.captured(1) == "--record")
-            QVERIFY2(m.captured(2) == "=" && spec.endsWith(":FILE:_files"), qPrintable(spec));
+            QVERIFY2(m.captured(2) == "=" && entry.endsWith(":FILE:_files"), qPrintable(entry));
         if (m.captured(1) == "--timeout")
-            QVERIFY2(m.captured(2) == "=" && spec.endsWith(":SECONDS: "), qPrintable(spec));
+            QVERIFY2(m.captured(2) == "=" && entry.endsWith(":SECONDS: "), qPrintable(entry));
     }
     named.sort();
     QCOMPARE(named, helpOptions(program));
