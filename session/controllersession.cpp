@@ -262,20 +262,19 @@ bool ControllerSession::openCapture(const QString &path, QString *error)
         *error = path + QStringLiteral(": ") + captureFile.errorString();
         return false;
     }
-    capture = &captureFile;
     return true;
 }
 
 void ControllerSession::writeCapture(const JsonLine &line)
 {
-    capture->write(line.toJson() + '\n');
+    captureFile.write(line.toJson() + '\n');
 }
 
 void ControllerSession::takeRaw(const IMU_RAW &sample)
 {
     ++reportsTaken;
     raw = sample;
-    if (capture) {
+    if (captureFile.isOpen()) {
         JsonLine line = captureLine("raw");
         line.add("first", QJsonArray{raw.first_x, raw.first_y, raw.first_z})
             .add("second", QJsonArray{raw.second_x, raw.second_y, raw.second_z})
@@ -294,7 +293,7 @@ void ControllerSession::takePose(const IMU_POS &pos)
 {
     ++reportsTaken;
     ++posesTaken;
-    if (capture) {
+    if (captureFile.isOpen()) {
         JsonLine line = captureLine("pose");
         line.add("angles", QJsonArray{double(pos.angle1), double(pos.angle2), double(pos.angle3)});
         writeCapture(line);
@@ -311,7 +310,7 @@ void ControllerSession::startCalibration()
     figures = MagQualityFigures();
     judged = GateVerdict();
     calibrationHealth = healthNow();
-    if (capture)
+    if (captureFile.isOpen())
         writeCapture(captureLine("start"));
 }
 
@@ -362,7 +361,7 @@ ControllerSession::Health ControllerSession::healthNow() const
 bool ControllerSession::calibrationTick()
 {
     const int16_t latest[3] = {raw.mag_x, raw.mag_y, raw.mag_z};
-    if (capture)
+    if (captureFile.isOpen())
         writeCapture(captureLine("tick"));
     return magRecording.tick(latest);
 }

@@ -88,8 +88,6 @@ public:
     // Connects to `address`, listed or not; `name` goes into the record.
     void connectTo(const QByteArray &address, const QString &name);
     Link link() const { return linkState; }
-    const QByteArray &linkAddress() const { return linkedAddress; }
-    const QString &linkName() const { return linkedName; }
 
     // The latest of what each address advertised: its name (empty until one came) and signal
     // strength (0 or 127: unknown).
@@ -109,13 +107,11 @@ public:
     // `ms`, reportsStopped follows (once). None stops watching.
     enum class Reports { None, Magnetometer, Orientation };
     void watchReports(Reports kind, int ms);
-    Reports watchedReports() const { return watched; }
 
     // What the worker says, on this object's thread.
     void takeAnnouncement(int code, const char *text, const char *addressText);
     void takeRaw(const IMU_RAW &raw);
     void takePose(const IMU_POS &pos);
-    const IMU_RAW &latestRaw() const { return raw; }
 
     // --- The magnetometer recording ----------------------------------------------------
     // A new recording from zero; every magnetometer sample from now on adds to its coverage.
@@ -140,11 +136,9 @@ public:
     bool frameCanGoOut() const { return bt && bt->canWrite(); }
 
     // --- A capture of the job ----------------------------------------------------------
-    // Every report from now on, and each calibration start and tick, appended to `file` as a
-    // JSON line (null: none): the time since the link came up, its type, its decoded values.
-    // refit() replays such a file.
-    void setCapture(QIODevice *file) { capture = file; }
-    // The same into the file at `path`, appended. False, and why in `error`, when it cannot be.
+    // Every report from now on, and each calibration start and tick, appended to the file at
+    // `path` as a JSON line: the time since the link came up, its type, its decoded values.
+    // refit() replays such a file. False, and why in `error`, when it cannot be opened.
     bool openCapture(const QString &path, QString *error);
     // The name `address` advertised, or the one a controller without a name goes by.
     QString sightingName(const QByteArray &address) const;
@@ -164,9 +158,6 @@ public:
     // How long a write that went out waits for its answer before it ends with none (0: it
     // waits for as long as it takes).
     void setAnswerTimeout(int ms) { answerTimeoutMs = ms; }
-    bool writePending() const { return answerPending; }
-    // Whether the last frame went out (its answer may still be unknown).
-    bool writeSent() const { return frameSent; }
     const MAG_PARAM &writeValues() const { return writtenValues; }
     WriteAnswer writeAnswer() const { return answer; }
 
@@ -267,8 +258,7 @@ private:
     MagQualityFigures figures;
     GateVerdict judged;
 
-    QIODevice *capture = nullptr;
-    QFile captureFile;
+    QFile captureFile;   // open while the job is captured
     qint64 linkUpMs = 0;
     JsonLine captureLine(const char *type) const;
     void writeCapture(const JsonLine &line);

@@ -13,17 +13,7 @@ root=$(pwd)
 build=${IMU_TIDY_BUILD_DIR:-/tmp/build-tidy}
 what=${1:-all}
 
-tools/deps.sh
-need=()
-for p in clang clang-tidy cppcheck; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+tools/deps.sh clang clang-tidy cppcheck
 
 # clang-tidy reads the flags of each file from compile_commands.json; clang's own flags keep
 # it from tripping over gcc-only options. IMU_FUZZ puts the fuzz targets' sources in there

@@ -9,6 +9,7 @@
 # help2man and python3 to make the manual pages and shell completions from each program's
 # --help, bash-completion and zsh for the test that runs those completions; Google Benchmark
 # for bench/; Eigen for the calibration's ellipsoid fit.
+#   tools/deps.sh [package...]    (the packages named are installed as well, when missing)
 set -euo pipefail
 
 packages=(
@@ -20,6 +21,7 @@ packages=(
     dbus-daemon python3-dbus python3-gi xdotool
     dpkg-dev libbenchmark-dev libeigen3-dev
     help2man python3 bash-completion zsh
+    "$@"
 )
 
 missing=()

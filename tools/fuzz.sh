@@ -19,18 +19,8 @@ all=(fuzz_notification fuzz_events fuzz_connect fuzz_devicelist fuzz_devicepage 
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
 
-tools/deps.sh
 # clang with its libFuzzer and sanitizer runtimes.
-need=()
-for p in clang libclang-rt-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+tools/deps.sh clang libclang-rt-dev
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
       -DIMU_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null

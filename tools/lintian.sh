@@ -11,16 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build/package}
 
-need=()
-for p in lintian appstream; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+tools/deps.sh lintian appstream
 
 shopt -s nullglob
 packages=("$dir"/*.deb "$dir"/*.ddeb)
